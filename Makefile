@@ -1,0 +1,51 @@
+# Entry points for people and CI. Every target installs what is missing first.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+WERROR     := $(if $(CI),-DTELVANE_WARNINGS_AS_ERRORS=ON,)
+
+.PHONY: deps configure build test test-asan test-tsan bench run demo screenshot clean
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The same suite with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTELVANE_SANITIZE=address,undefined \
+	  -DTELVANE_BUILD_BENCH=OFF $(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+
+# The core's tests with ThreadSanitizer (the GUI is left out: Qt is not built with it).
+test-tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTELVANE_SANITIZE=thread \
+	  -DTELVANE_BUILD_BENCH=OFF -DTELVANE_BUILD_GUI=OFF $(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+bench: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/run-benchmarks $(BUILD)
+
+run: build
+	@$(BUILD)/src/app/telvane
+
+demo: build
+	@scripts/demo $(BUILD)
+
+screenshot: build
+	@scripts/screenshot $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

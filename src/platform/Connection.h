@@ -1,0 +1,62 @@
+#pragma once
+
+// The client's byte-stream transport: one plain TCP connection to the broker.
+// Every handler and completion runs on the transport's serial queue.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class ConnectionState { setup, preparing, waiting, ready, failed, cancelled };
+
+class Connection {
+public:
+    // `error` is set for `failed` (and may be set for `waiting`): the system's text.
+    using StateHandler = std::function<void(ConnectionState state, const std::optional<std::string>& error)>;
+    using SendCompletion = std::function<void(const std::optional<std::string>& error)>;
+    // `data` may be empty; `isComplete` reports the end of the stream.
+    using ReceiveCompletion =
+        std::function<void(Bytes data, bool isComplete, const std::optional<std::string>& error)>;
+
+    virtual ~Connection() = default;
+
+    // Install before start().
+    virtual void setStateHandler(StateHandler handler) = 0;
+    // Resolves and connects; reports states through the handler.
+    virtual void start() = 0;
+    // Writes `data` as one piece; the completion runs when it was handed to
+    // the system or failed (also after cancel()).
+    virtual void send(Bytes data, SendCompletion completion) = 0;
+    // Reads between `minimum` and `maximum` bytes.
+    virtual void receive(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion) = 0;
+    // Closes the connection; reported later as `cancelled`. Idempotent.
+    virtual void cancel() = 0;
+};
+
+// The serial queue the client's network work runs on.
+class SerialQueue {
+public:
+    virtual ~SerialQueue() = default;
+    // Runs `task` on the queue after the tasks posted before it. Any thread.
+    virtual void post(std::function<void()> task) = 0;
+};
+
+// Makes connections whose handlers run on `queue()`.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    [[nodiscard]] virtual SerialQueue& queue() = 0;
+    // `connectTimeout` bounds name resolution plus the TCP handshake.
+    [[nodiscard]] virtual std::shared_ptr<Connection> makeConnection(const std::string& host, std::uint16_t port,
+                                                                     double connectTimeoutSeconds) = 0;
+};
+
+}  // namespace telvane
