@@ -1,0 +1,112 @@
+#pragma once
+
+// A real mosquitto broker for tests and benchmarks, listening on a free
+// loopback port with a generated configuration in a directory of its own.
+// The process is killed with the object (and with the thread that started
+// it, should the test process die first).
+
+#include "support/TempDir.h"
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::test {
+
+struct MosquittoOptions {
+    // false: every CONNECT is refused with "not authorised" (code 5).
+    bool allowAnonymous = true;
+    // Benchmarks keep the log quiet; tests want to see connects in it.
+    bool verboseLog = true;
+    // Appended to the generated configuration, one setting per entry.
+    std::vector<std::string> extraSettings;
+};
+
+enum class MqttVersion { v311, v5 };
+
+// Result of a helper process such as mosquitto_pub.
+struct ProcessResult {
+    bool started = false;
+    bool timedOut = false;
+    int exitCode = -1;  // -1 when killed by a signal or not started
+
+    [[nodiscard]] bool succeeded() const { return started && !timedOut && exitCode == 0; }
+};
+
+class MosquittoBroker {
+public:
+    static constexpr const char* kExecutable = "/usr/sbin/mosquitto";
+
+    // Reserves a free loopback port; starts nothing yet.
+    explicit MosquittoBroker(MosquittoOptions options = {});
+    ~MosquittoBroker();
+    MosquittoBroker(const MosquittoBroker&) = delete;
+    MosquittoBroker& operator=(const MosquittoBroker&) = delete;
+
+    // Whether mosquitto and its clients are installed.
+    [[nodiscard]] static bool isInstalled();
+
+    // Starts the broker and waits (at most 10 s) until it accepts TCP
+    // connections. Returns false when it did not come up; see log().
+    [[nodiscard]] bool start();
+    // SIGKILL, then reaps the process. Nothing when it is not running.
+    void kill();
+    // kill() and start() on the same port, optionally with other options.
+    [[nodiscard]] bool restart();
+    [[nodiscard]] bool restart(MosquittoOptions options);
+
+    [[nodiscard]] bool isRunning() const { return pid_ > 0; }
+    [[nodiscard]] std::string host() const { return "127.0.0.1"; }
+    [[nodiscard]] std::uint16_t port() const { return port_; }
+    [[nodiscard]] const std::filesystem::path& directory() const { return dir_.path(); }
+    // The broker's log file, empty when there is none yet.
+    [[nodiscard]] std::string log() const;
+
+    // Publishes one QoS 0 message with mosquitto_pub and waits for it to exit.
+    [[nodiscard]] ProcessResult publish(const std::string& topic, const std::string& payload,
+                                        MqttVersion version = MqttVersion::v311) const;
+    // Same with arbitrary bytes, sent from a file with mosquitto_pub -f.
+    [[nodiscard]] ProcessResult publishBytes(const std::string& topic, const std::vector<std::uint8_t>& payload,
+                                             MqttVersion version = MqttVersion::v311) const;
+    // mosquitto_pub -f with an existing file.
+    [[nodiscard]] ProcessResult publishFile(const std::string& topic, const std::filesystem::path& file,
+                                            MqttVersion version = MqttVersion::v311) const;
+
+private:
+    void writeConfig() const;
+
+    MosquittoOptions options_;
+    TempDir dir_;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// Reserves a currently free TCP port on 127.0.0.1 (0 on failure). Another
+// process may take it before it is used; good enough on a test machine.
+[[nodiscard]] std::uint16_t freeLoopbackPort();
+
+// Whether something accepts TCP connections on 127.0.0.1:port right now.
+[[nodiscard]] bool acceptsConnections(std::uint16_t port);
+
+// Runs argv[0] (an absolute path) with the given arguments, stdout to
+// `stdoutFile` when given (else /dev/null), and waits at most `timeout`;
+// a process still running then is killed.
+[[nodiscard]] ProcessResult runProcess(const std::vector<std::string>& argv,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                                       const std::optional<std::filesystem::path>& stdoutFile = std::nullopt);
+
+// Starts argv[0] in the background (stdout to `stdoutFile` or /dev/null) and
+// returns its pid, or -1. The child dies with the calling thread.
+[[nodiscard]] pid_t spawnProcess(const std::vector<std::string>& argv,
+                                 const std::optional<std::filesystem::path>& stdoutFile = std::nullopt);
+
+// Waits at most `timeout` for `pid` to exit, then SIGKILLs it. Returns the
+// exit code, or -1 when it was killed or is unknown.
+int reapProcess(pid_t pid, std::chrono::milliseconds timeout);
+
+}  // namespace telvane::test
