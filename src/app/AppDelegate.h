@@ -1,0 +1,49 @@
+#pragma once
+
+// Owns the one MQTT client of the process: connects it with the stored
+// configuration at launch and again whenever the settings window saved a
+// new configuration.
+
+#include "model/SharedStore.h"
+#include "mqtt/MQTTClient.h"
+#include "platform/Connection.h"
+#include "platform/EventLoop.h"
+#include "platform/NotificationCenter.h"
+#include "platform/WidgetCenter.h"
+
+#include <memory>
+
+namespace telvane {
+
+class AppDelegate {
+public:
+    // Creates the client (which reads the stored configuration); connects nothing yet.
+    AppDelegate(EventLoop& mainLoop, std::shared_ptr<Transport> transport,
+                SharedStore& store = SharedStore::shared(), WidgetReloader& widgets = WidgetCenter::shared(),
+                NotificationCenter& notifications = NotificationCenter::defaultCenter());
+    // Stops observing "MQTTConfigDidChange" and drops the client with its connection.
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Call once, after the application is up: drops stored messages of
+    // topics no longer configured, reloads the widget, connects the client
+    // and starts observing configuration changes.
+    void applicationDidFinishLaunching();
+
+    // Reloads the stored configuration into the client and reconnects.
+    void configDidChange();
+
+    [[nodiscard]] MQTTClient& mqtt() { return *mqtt_; }
+
+private:
+    void reloadClientConfig();
+
+    SharedStore& store_;
+    WidgetReloader& widgets_;
+    NotificationCenter& notifications_;
+    std::shared_ptr<MQTTClient> mqtt_;
+    std::optional<NotificationCenter::ObserverId> configObserver_;
+};
+
+}  // namespace telvane

@@ -1,0 +1,152 @@
+#include "app/TelvaneApp.h"
+
+#include "app/AboutBox.h"
+#include "platform/AsioTransport.h"
+#include "ui/QtEventLoop.h"
+#include "ui/SettingsWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace telvane {
+namespace {
+
+// Long enough for the first refresh tick (one second after showing) and a
+// connection to a local broker, so the picture shows live data.
+constexpr int kScreenshotDelayMs = 2500;
+
+}  // namespace
+
+void TelvaneApp::configureApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("telvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Telvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TELVANE_VERSION));
+    QApplication::setOrganizationDomain(QStringLiteral("telvane.org"));
+    // Wayland compositors match the window to telvane.desktop by this name.
+    QApplication::setDesktopFileName(QStringLiteral("telvane"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/telvane.svg")));
+    // The connection keeps feeding the widget while the window is closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+TelvaneApp::TelvaneApp(LaunchOptions options)
+    : options_(std::move(options)),
+      eventLoop_(std::make_unique<QtEventLoop>()),
+      delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>()))
+{
+    window_ = std::make_unique<QMainWindow>();
+    window_->setObjectName(QStringLiteral("mainWindow"));
+    window_->setCentralWidget(new SettingsWindow(delegate_->mqtt()));
+    window_->installEventFilter(this);
+    buildMenu();
+    buildTrayIcon();
+    connect(&signalWatcher_, &UnixSignalWatcher::terminationRequested, this, &TelvaneApp::quit);
+}
+
+TelvaneApp::~TelvaneApp()
+{
+    // The window observes the client; it goes before the delegate drops it.
+    trayIcon_.reset();
+    window_.reset();
+    delegate_.reset();
+}
+
+void TelvaneApp::launch()
+{
+    delegate_->applicationDidFinishLaunching();
+    showWindow();
+}
+
+void TelvaneApp::showWindow()
+{
+    if (window_->isMinimized()) {
+        window_->showNormal();
+    } else {
+        window_->show();
+    }
+    window_->raise();
+    window_->activateWindow();
+}
+
+void TelvaneApp::quit()
+{
+    QApplication::quit();
+}
+
+void TelvaneApp::buildMenu()
+{
+    QMenu* menu = window_->menuBar()->addMenu(QStringLiteral("Telvane"));
+    menu->setObjectName(QStringLiteral("telvaneMenu"));
+
+    QAction* about = menu->addAction(QStringLiteral("Über Telvane"));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, [this] { showAboutBox(window_.get()); });
+
+    menu->addSeparator();
+    QAction* quitAction = menu->addAction(QStringLiteral("Beenden"));
+    quitAction->setObjectName(QStringLiteral("quitAction"));
+    quitAction->setMenuRole(QAction::QuitRole);
+    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Ctrl+Q works wherever the focus is in the window, not only in the menu.
+    quitAction->setShortcutContext(Qt::ApplicationShortcut);
+    connect(quitAction, &QAction::triggered, this, &TelvaneApp::quit);
+}
+
+void TelvaneApp::buildTrayIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    trayMenu_ = std::make_unique<QMenu>();
+    QAction* open = trayMenu_->addAction(QStringLiteral("Telvane öffnen"));
+    connect(open, &QAction::triggered, this, &TelvaneApp::showWindow);
+    trayMenu_->addSeparator();
+    QAction* quitAction = trayMenu_->addAction(QStringLiteral("Beenden"));
+    connect(quitAction, &QAction::triggered, this, &TelvaneApp::quit);
+
+    trayIcon_ = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
+    trayIcon_->setToolTip(QStringLiteral("Telvane"));
+    trayIcon_->setContextMenu(trayMenu_.get());
+    connect(trayIcon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+            showWindow();
+        }
+    });
+    trayIcon_->show();
+}
+
+bool TelvaneApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_.get() && event->type() == QEvent::Paint && !windowPainted_) {
+        windowPainted_ = true;
+        // After this paint has finished, not in the middle of it.
+        QTimer::singleShot(0, this, &TelvaneApp::onWindowFirstPainted);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TelvaneApp::onWindowFirstPainted()
+{
+    if (!options_.screenshotPath.isEmpty()) {
+        QTimer::singleShot(kScreenshotDelayMs, this, [this] {
+            const bool saved = window_->grab().save(options_.screenshotPath);
+            QApplication::exit(saved ? 0 : 1);
+        });
+    }
+    if (options_.quitAfterShownMs) {
+        QTimer::singleShot(*options_.quitAfterShownMs, this, &TelvaneApp::quit);
+    }
+}
+
+}  // namespace telvane

@@ -1,0 +1,73 @@
+#pragma once
+
+// The running application: the delegate with its MQTT client, the one
+// settings window with the menu "Telvane", the tray icon where the desktop
+// has a tray, and the ways to end it ("Beenden", SIGTERM, SIGINT).
+//
+// Closing the window only hides it: the connection stays and keeps feeding
+// the widget. The window comes back through the tray or another start.
+
+#include "app/AppDelegate.h"
+#include "app/UnixSignalWatcher.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QMainWindow;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace telvane {
+
+class QtEventLoop;
+
+// Hidden options for the screenshot and the start-up benchmark.
+struct LaunchOptions {
+    // Save a picture of the window to this file once it settled, then quit.
+    QString screenshotPath;
+    // Quit this many milliseconds after the window was first painted.
+    std::optional<int> quitAfterShownMs;
+};
+
+class TelvaneApp final : public QObject {
+    Q_OBJECT
+
+public:
+    // Sets the application's name, version, desktop file name and icon.
+    // Call right after creating the QApplication.
+    static void configureApplication();
+
+    explicit TelvaneApp(LaunchOptions options = {});
+    ~TelvaneApp() override;
+
+    // Runs the delegate's launch steps, then shows the window.
+    void launch();
+
+    // Shows the window (again) and brings it to the front.
+    void showWindow();
+
+    // Ends the application like "Beenden".
+    void quit();
+
+    [[nodiscard]] QMainWindow& window() { return *window_; }
+
+private:
+    void buildMenu();
+    void buildTrayIcon();
+    void onWindowFirstPainted();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    LaunchOptions options_;
+    std::unique_ptr<QtEventLoop> eventLoop_;
+    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<QMainWindow> window_;
+    std::unique_ptr<QMenu> trayMenu_;
+    std::unique_ptr<QSystemTrayIcon> trayIcon_;
+    UnixSignalWatcher signalWatcher_;
+    bool windowPainted_ = false;
+};
+
+}  // namespace telvane

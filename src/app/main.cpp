@@ -1,0 +1,45 @@
+#include "app/SingleInstance.h"
+#include "app/TelvaneApp.h"
+#include "model/SharedStore.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    telvane::TelvaneApp::configureApplication();
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
+                                  QStringLiteral("FILE"));
+    screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption quitAfterShown(QStringLiteral("quit-after-shown"),
+                                      QStringLiteral("Quit MS milliseconds after the window was painted."),
+                                      QStringLiteral("MS"));
+    quitAfterShown.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(screenshot);
+    parser.addOption(quitAfterShown);
+    parser.process(application);
+
+    telvane::LaunchOptions options;
+    options.screenshotPath = parser.value(screenshot);
+    if (parser.isSet(quitAfterShown)) {
+        options.quitAfterShownMs = parser.value(quitAfterShown).toInt();
+    }
+
+    const auto storePath = telvane::SharedStore::defaultDatabasePath();
+    telvane::SingleInstance instance(telvane::SingleInstance::socketNameForStore(
+        storePath ? QString::fromStdString(storePath->string()) : QString()));
+    // A screenshot run must not be answered by the user's running Telvane.
+    if (options.screenshotPath.isEmpty() && instance.claim() == telvane::SingleInstance::Role::secondary) {
+        return 0;
+    }
+
+    telvane::TelvaneApp app(options);
+    QObject::connect(&instance, &telvane::SingleInstance::activationRequested, &app, &telvane::TelvaneApp::showWindow);
+    app.launch();
+    return QApplication::exec();
+}
