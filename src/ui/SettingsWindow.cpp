@@ -1,0 +1,204 @@
+#include "ui/SettingsWindow.h"
+
+#include "ui/BrokerBox.h"
+#include "ui/ClientConnectionStatus.h"
+#include "ui/ConnectionStatus.h"
+#include "ui/LineLimitedLabel.h"
+#include "ui/QtEventLoop.h"
+#include "ui/RecentMessagesBox.h"
+#include "ui/TopicPickerDialog.h"
+#include "ui/TopicsBox.h"
+#include "ui/WindowStyle.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace telvane {
+
+namespace {
+
+constexpr int kMinimumWidth = 800;
+constexpr int kMinimumHeight = 750;
+constexpr int kStackSpacing = 16;
+constexpr int kDotSize = 8;
+
+}  // namespace
+
+struct SettingsWindow::OwnedParts {
+    explicit OwnedParts(MQTTClient& client) : status(client.shared_from_this()) {}
+    QtEventLoop loop;
+    ClientConnectionStatus status;
+};
+
+SettingsWindow::SettingsWindow(MQTTClient& client, QWidget* parent)
+    : SettingsWindow(std::make_unique<OwnedParts>(client), parent)
+{
+}
+
+SettingsWindow::SettingsWindow(std::unique_ptr<OwnedParts> owned, QWidget* parent)
+    : QWidget(parent),
+      owned_(std::move(owned)),
+      status_(owned_->status),
+      state_(std::make_unique<SettingsWindowState>(SharedStore::shared(), owned_->loop, WidgetCenter::shared(),
+                                                   NotificationCenter::defaultCenter()))
+{
+    build();
+}
+
+SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, WidgetReloader& widgets,
+                               NotificationCenter& notifications, ConnectionStatus& status, QWidget* parent)
+    : QWidget(parent),
+      status_(status),
+      state_(std::make_unique<SettingsWindowState>(store, mainLoop, widgets, notifications))
+{
+    build();
+}
+
+SettingsWindow::~SettingsWindow()
+{
+    status_.setObserver({});
+    state_->setChangeObserver({});
+    // The controls call into the state until they are gone (a focused field
+    // reports its last edit while it is torn down), so they go first.
+    const auto children = findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    qDeleteAll(children);
+}
+
+QString SettingsWindow::titleText()
+{
+    QString version = QCoreApplication::applicationVersion();
+    if (version.isEmpty()) {
+        version = QStringLiteral(TELVANE_VERSION);
+    }
+    return QStringLiteral("Telvane ") + version;
+}
+
+void SettingsWindow::build()
+{
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Telvane"));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setSpacing(kStackSpacing);
+
+    auto* header = new QHBoxLayout;
+    QLabel* title = style::plainLabel(titleText(), this);
+    title->setObjectName(QStringLiteral("titleLabel"));
+    title->setFont(style::titleFont(title->font()));
+    header->addWidget(title);
+    header->addStretch(1);
+    statusDot_ = new QLabel(this);
+    statusDot_->setObjectName(QStringLiteral("statusDot"));
+    statusDot_->setFixedSize(kDotSize, kDotSize);
+    statusText_ = style::plainLabel(QString(), this);
+    statusText_->setObjectName(QStringLiteral("statusText"));
+    statusText_->setFont(style::captionFont(statusText_->font()));
+    style::makeSecondary(statusText_);
+    auto* status = new QHBoxLayout;
+    status->setSpacing(6);
+    status->addWidget(statusDot_, 0, Qt::AlignVCenter);
+    status->addWidget(statusText_, 0, Qt::AlignVCenter);
+    header->addLayout(status);
+    stack->addLayout(header);
+
+    lastError_ = new LineLimitedLabel(2, this);
+    lastError_->setObjectName(QStringLiteral("lastErrorLabel"));
+    lastError_->setFont(style::captionFont(lastError_->font()));
+    QPalette errorPalette = lastError_->palette();
+    errorPalette.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
+    lastError_->setPalette(errorPalette);
+    lastError_->hide();
+    stack->addWidget(lastError_);
+
+    brokerBox_ = new BrokerBox(*state_, this);
+    messagesBox_ = new RecentMessagesBox(this);
+    topicsBox_ = new TopicsBox(*state_, this);
+    // Filled by the display items editor; its place in the layout is fixed already.
+    auto* displayItemsBox = new QGroupBox(QStringLiteral("Anzeige-Elemente"), this);
+    displayItemsBox->setObjectName(QStringLiteral("displayItemsBox"));
+    new QVBoxLayout(displayItemsBox);
+
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(kStackSpacing);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(kStackSpacing);
+    left->addWidget(brokerBox_);
+    left->addWidget(messagesBox_, 1);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(kStackSpacing);
+    right->addWidget(topicsBox_);
+    right->addWidget(displayItemsBox);
+    right->addStretch(1);
+    columns->addLayout(left, 1);
+    columns->addLayout(right, 1);
+    stack->addLayout(columns, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    auto* save = new QPushButton(QStringLiteral("Speichern && Neu verbinden"), this);
+    save->setObjectName(QStringLiteral("saveButton"));
+    save->setDefault(true);
+    bottom->addWidget(save);
+    stack->addLayout(bottom);
+    connect(save, &QPushButton::clicked, this, [this] { state_->saveAndReconnect(); });
+
+    picker_ = new TopicPickerDialog(*state_, this);
+
+    messagesBox_->setMessages(state_->messages());
+    state_->setChangeObserver([this](SettingsWindowState::Changes changes) { stateChanged(changes); });
+    status_.setObserver([this] { statusChanged(); });
+    statusChanged();
+}
+
+void SettingsWindow::stateChanged(SettingsWindowState::Changes changes)
+{
+    if ((changes & SettingsWindowState::kConfigChanged) != 0) {
+        brokerBox_->refresh();
+    }
+    if ((changes & (SettingsWindowState::kConfigChanged | SettingsWindowState::kDisplayItemsChanged)) != 0) {
+        topicsBox_->refresh();
+    }
+    if ((changes & SettingsWindowState::kMessagesChanged) != 0) {
+        messagesBox_->setMessages(state_->messages());
+    }
+    picker_->stateChanged(changes);
+}
+
+void SettingsWindow::statusChanged()
+{
+    const bool connected = status_.isConnected();
+    statusDot_->setProperty("connected", connected);
+    statusDot_->setStyleSheet(QStringLiteral("background-color: %1; border-radius: %2px;")
+                                  .arg(connected ? QStringLiteral("#34c759") : QStringLiteral("#ff3b30"))
+                                  .arg(kDotSize / 2));
+    statusText_->setText(connected ? QStringLiteral("Verbunden") : QStringLiteral("Getrennt"));
+
+    const auto error = status_.lastError();
+    lastError_->setFullText(error ? QString::fromStdString(*error) : QString());
+    lastError_->setVisible(error.has_value());
+}
+
+void SettingsWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Restoring a minimised window is not a new showing: unsaved edits stay.
+    if (!event->spontaneous()) {
+        state_->windowShown();
+    }
+}
+
+void SettingsWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        state_->windowHidden();
+    }
+}
+
+}  // namespace telvane

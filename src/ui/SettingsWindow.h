@@ -1,0 +1,72 @@
+#pragma once
+
+// The one window of the application: connection status, the broker and topic
+// settings, the recent messages and the topic picker. It edits the stored
+// configuration and announces saves with kConfigDidChangeNotification; it
+// never drives the connection itself.
+
+#include "ui/SettingsWindowState.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QPushButton;
+
+namespace telvane {
+
+class BrokerBox;
+class ConnectionStatus;
+class LineLimitedLabel;
+class MQTTClient;
+class RecentMessagesBox;
+class TopicPickerDialog;
+class TopicsBox;
+
+class SettingsWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    // The application's window: the shared store, the widget centre, the
+    // default notification centre, the Qt event loop and `client`'s status.
+    explicit SettingsWindow(MQTTClient& client, QWidget* parent = nullptr);
+    // A window over the given parts; they must outlive it.
+    SettingsWindow(SharedStore& store, EventLoop& mainLoop, WidgetReloader& widgets,
+                   NotificationCenter& notifications, ConnectionStatus& status, QWidget* parent = nullptr);
+    ~SettingsWindow() override;
+    SettingsWindow(const SettingsWindow&) = delete;
+    SettingsWindow& operator=(const SettingsWindow&) = delete;
+
+    [[nodiscard]] SettingsWindowState& state() { return *state_; }
+    [[nodiscard]] TopicPickerDialog* topicPicker() const { return picker_; }
+
+    // "Telvane" and the application's version.
+    [[nodiscard]] static QString titleText();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    struct OwnedParts;
+    SettingsWindow(std::unique_ptr<OwnedParts> owned, QWidget* parent);
+
+    void build();
+    void stateChanged(SettingsWindowState::Changes changes);
+    void statusChanged();
+
+    std::unique_ptr<OwnedParts> owned_;  // what the application constructor creates
+    ConnectionStatus& status_;
+    std::unique_ptr<SettingsWindowState> state_;
+
+    QLabel* statusDot_ = nullptr;
+    QLabel* statusText_ = nullptr;
+    LineLimitedLabel* lastError_ = nullptr;
+    BrokerBox* brokerBox_ = nullptr;
+    TopicsBox* topicsBox_ = nullptr;
+    RecentMessagesBox* messagesBox_ = nullptr;
+    TopicPickerDialog* picker_ = nullptr;
+};
+
+}  // namespace telvane

@@ -1,0 +1,86 @@
+#include "ui/WindowStyle.h"
+
+#include <QLabel>
+#include <QPalette>
+#include <QWidget>
+
+namespace telvane::style {
+
+namespace {
+
+QFont scaled(const QFont& base, double factor)
+{
+    QFont font = base;
+    if (base.pointSizeF() > 0) {
+        font.setPointSizeF(base.pointSizeF() * factor);
+    } else {
+        font.setPixelSize(std::max(1, static_cast<int>(base.pixelSize() * factor)));
+    }
+    return font;
+}
+
+QIcon resourceIcon(const char* name)
+{
+    return QIcon(QStringLiteral(":/telvane/icons/") + QLatin1String(name));
+}
+
+}  // namespace
+
+QFont titleFont(const QFont& base)
+{
+    QFont font = scaled(base, 1.4);
+    font.setBold(true);
+    return font;
+}
+
+QFont captionFont(const QFont& base)
+{
+    return scaled(base, 0.85);
+}
+
+QFont caption2Font(const QFont& base)
+{
+    return scaled(base, 0.78);
+}
+
+void makeSecondary(QWidget* widget, bool tertiary)
+{
+    QPalette palette = widget->palette();
+    QColor colour = palette.color(QPalette::PlaceholderText);
+    if (tertiary) {
+        colour.setAlphaF(colour.alphaF() * 0.7F);
+    }
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+QLabel* plainLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
+QIcon dotIcon()
+{
+    return resourceIcon("circle.fill.svg");
+}
+
+QIcon checkmarkIcon()
+{
+    return resourceIcon("checkmark.svg");
+}
+
+QIcon addIcon()
+{
+    return resourceIcon("plus.circle.fill.svg");
+}
+
+QIcon removeIcon()
+{
+    return resourceIcon("minus.circle.svg");
+}
+
+}  // namespace telvane::style
