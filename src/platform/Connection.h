@@ -35,7 +35,8 @@ public:
     // Writes `data` as one piece; the completion runs when it was handed to
     // the system or failed (also after cancel()).
     virtual void send(Bytes data, SendCompletion completion) = 0;
-    // Reads between `minimum` and `maximum` bytes.
+    // Reads between `minimum` and `maximum` bytes. A receive pending at
+    // cancel() completes with an error too: check which connection it was.
     virtual void receive(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion) = 0;
     // Closes the connection; reported later as `cancelled`. Idempotent.
     virtual void cancel() = 0;
