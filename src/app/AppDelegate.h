@@ -12,6 +12,7 @@
 #include "platform/WidgetCenter.h"
 
 #include <memory>
+#include <optional>
 
 namespace telvane {
 
@@ -34,7 +35,8 @@ public:
     // Reloads the stored configuration into the client and reconnects.
     void configDidChange();
 
-    [[nodiscard]] MQTTClient& mqtt() { return *mqtt_; }
+    // The one client; never replaced.
+    [[nodiscard]] const std::shared_ptr<MQTTClient>& mqtt() const { return mqtt_; }
 
 private:
     void reloadClientConfig();

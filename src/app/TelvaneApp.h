@@ -28,7 +28,8 @@ class QtEventLoop;
 struct LaunchOptions {
     // Save a picture of the window to this file once it settled, then quit.
     QString screenshotPath;
-    // Quit this many milliseconds after the window was first painted.
+    // Print "shown" on stdout at the first paint of the window and quit this
+    // many milliseconds later.
     std::optional<int> quitAfterShownMs;
 };
 

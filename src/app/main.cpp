@@ -8,6 +8,8 @@
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    // The window's icons sit in a static library; nothing else pulls them in.
+    Q_INIT_RESOURCE(icons);
     telvane::TelvaneApp::configureApplication();
 
     QCommandLineParser parser;
@@ -17,7 +19,7 @@ int main(int argc, char* argv[])
                                   QStringLiteral("FILE"));
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption quitAfterShown(QStringLiteral("quit-after-shown"),
-                                      QStringLiteral("Quit MS milliseconds after the window was painted."),
+                                      QStringLiteral("Print \"shown\" once the window is painted, quit MS later."),
                                       QStringLiteral("MS"));
     quitAfterShown.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
