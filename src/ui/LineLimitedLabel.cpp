@@ -53,9 +53,13 @@ QString LineLimitedLabel::limitToLines(const QString& text, const QFont& font, i
         line.setLineWidth(width);
         const int start = line.textStart();
         if (n + 1 == maxLines) {
-            // The last line holds the rest, cut at the width.
+            // The last line holds the rest: up to its first line break, cut at the width.
             QString rest = prepared.mid(start);
-            rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+            const qsizetype lineBreak = rest.indexOf(QChar::LineSeparator);
+            if (lineBreak >= 0) {
+                rest.truncate(lineBreak);
+                rest += QChar(0x2026);
+            }
             lines << metrics.elidedText(rest, Qt::ElideRight, width);
         } else {
             QString piece = prepared.mid(start, line.textLength());

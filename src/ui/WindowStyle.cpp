@@ -4,6 +4,17 @@
 #include <QPalette>
 #include <QWidget>
 
+// The icons live in this static library; nothing references them by symbol,
+// so they are registered by hand before the first use.
+static void registerIcons()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)registered;
+}
+
 namespace telvane::style {
 
 namespace {
@@ -21,6 +32,7 @@ QFont scaled(const QFont& base, double factor)
 
 QIcon resourceIcon(const char* name)
 {
+    registerIcons();
     return QIcon(QStringLiteral(":/telvane/icons/") + QLatin1String(name));
 }
 
