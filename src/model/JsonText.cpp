@@ -22,6 +22,11 @@ std::string encodeJsonDocument(const nlohmann::ordered_json& value)
 
 std::optional<nlohmann::ordered_json> parseJsonDocument(std::string_view text)
 {
+    // The parser stops at a NUL byte as if the input ended there, which would
+    // accept "{}\0anything". JSON text never holds a raw NUL.
+    if (text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
     auto parsed = nlohmann::ordered_json::parse(text.begin(), text.end(), nullptr,
                                                 /*allow_exceptions=*/false,
                                                 /*ignore_comments=*/false);

@@ -52,6 +52,25 @@ TEST(ConfigDecoding, AcceptsAndRejectsByTheFileFormatRules)
     }
 }
 
+TEST(JsonDocument, RejectsTrailingDataAndRawNulBytes)
+{
+    const std::string withNul("{\"a\":1}\0junk", 12);
+    const struct {
+        std::string text;
+        bool parses;
+    } cases[] = {
+        {R"({"a":1})", true},
+        {R"({"a":1} x)", false},
+        {withNul, false},
+        {"", false},
+        {R"({"a":1,})", false},
+        {"{\"a\":\"\xFF\"}", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseJsonDocument(c.text).has_value(), c.parses) << c.text;
+    }
+}
+
 TEST(ConfigDecoding, MissingOptionalKeysTakeTheirDefaults)
 {
     const auto config = decodeConfig(R"({"host":"b","port":1884,"clientID":"x","topics":["a\/b","c"]})");
