@@ -308,6 +308,11 @@ TEST_F(SharedStoreTest, UnreadableValuesReadAsDefaultAndStayUntilTheNextSave)
         {"display items with a bad id", "displayItems", R"([{"id":"x","topic":"","label":"","jsonPath":""}])"},
         {"display items as TEXT", "displayItems", "[]", true},
         {"topics with a number", "discoveredTopics", R"(["a",1])"},
+        {"topics with null", "discoveredTopics", R"(["a",null])"},
+        {"topics nested", "discoveredTopics", R"(["a",["b"]])"},
+        {"topics a bare string", "discoveredTopics", R"("a")"},
+        {"topics with trailing data", "discoveredTopics", R"(["a"] ["b"])"},
+        {"topics not UTF-8", "discoveredTopics", "[\"\xc3\"]"},
         {"topics as an object", "discoveredTopics", R"({"a":"b"})"},
         {"topics as TEXT", "discoveredTopics", R"(["a"])", true},
     };

@@ -1,0 +1,5 @@
+# The shared store: loading the discovered topics (once per received PUBLISH)
+# and appending a message, each beside a raw SQLite/JSON baseline.
+add_executable(store_bench ${CMAKE_CURRENT_LIST_DIR}/store_bench.cpp)
+target_link_libraries(store_bench PRIVATE
+  telvane_core benchmark::benchmark PkgConfig::SQLITE3 telvane_warnings)

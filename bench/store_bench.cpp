@@ -1,0 +1,269 @@
+// Shared store costs on a real SQLite file. Each store figure has a baseline
+// from the same run: the raw SELECT of the same BLOB, parsing the same JSON
+// document once, and the raw upsert of a document of the same size.
+
+#include "model/JsonText.h"
+#include "model/SharedStore.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using telvane::SharedStore;
+using telvane::TopicSet;
+
+constexpr std::size_t kMaxMessages = 50;
+
+// A fresh database file, removed with its directory at the end.
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string pattern = (fs::temp_directory_path() / "telvane-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        dir_ = pattern;
+    }
+    ~Scratch()
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    [[nodiscard]] fs::path database() const { return dir_ / "group.org.telvane.Telvane" / "defaults.sqlite3"; }
+
+private:
+    fs::path dir_;
+};
+
+// A second connection, standing in for the widget or another process.
+class Connection {
+public:
+    explicit Connection(const fs::path& path)
+    {
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_busy_timeout(db_, 5000);
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        sqlite3_prepare_v2(db_, "SELECT value FROM defaults WHERE key = ?1", -1, &select_, nullptr);
+        sqlite3_prepare_v2(db_,
+                           "INSERT INTO defaults(key, value) VALUES(?1, ?2) "
+                           "ON CONFLICT(key) DO UPDATE SET value = excluded.value",
+                           -1, &upsert_, nullptr);
+    }
+    ~Connection()
+    {
+        sqlite3_finalize(select_);
+        sqlite3_finalize(upsert_);
+        sqlite3_close_v2(db_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    std::string select(const char* key)
+    {
+        sqlite3_bind_text(select_, 1, key, -1, SQLITE_STATIC);
+        std::string value;
+        if (sqlite3_step(select_) == SQLITE_ROW) {
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select_, 0));
+            value.assign(bytes, static_cast<std::size_t>(sqlite3_column_bytes(select_, 0)));
+        }
+        sqlite3_reset(select_);
+        return value;
+    }
+
+    void upsert(const char* key, const std::string& value)
+    {
+        sqlite3_bind_text(upsert_, 1, key, -1, SQLITE_STATIC);
+        sqlite3_bind_blob64(upsert_, 2, value.data(), value.size(), SQLITE_STATIC);
+        if (sqlite3_step(upsert_) != SQLITE_DONE) {
+            throw std::runtime_error(sqlite3_errmsg(db_));
+        }
+        sqlite3_reset(upsert_);
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* select_ = nullptr;
+    sqlite3_stmt* upsert_ = nullptr;
+};
+
+TopicSet makeTopics(std::int64_t count)
+{
+    TopicSet topics;
+    for (std::int64_t i = 0; i < count; ++i) {
+        topics.insert("site/building" + std::to_string(i % 7) + "/floor" + std::to_string(i % 13) + "/sensor"
+                      + std::to_string(i) + "/temperature");
+    }
+    return topics;
+}
+
+// The document of `topics` plus one, so that writing it changes the page.
+std::string encodedWithOneMore(const TopicSet& topics)
+{
+    telvane::Json json(topics);
+    json.push_back("extra/topic");
+    return telvane::encodeJsonDocument(json);
+}
+
+void setTopicCounters(benchmark::State& state, const std::string& blob)
+{
+    state.counters["topics"] = static_cast<double>(state.range(0));
+    state.counters["bytes"] = static_cast<double>(blob.size());
+}
+
+// Every received PUBLISH loads the set; nothing changed since the last load.
+void BM_LoadDiscoveredTopics_Cached(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore store(scratch.database());
+    store.saveDiscoveredTopics(makeTopics(state.range(0)));
+    (void)store.loadDiscoveredTopics();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.loadDiscoveredTopics());
+    }
+    setTopicCounters(state, Connection(scratch.database()).select("discoveredTopics"));
+}
+
+// Another connection wrote the document (one topic more or less) before each
+// load. Rewriting identical bytes would not count: SQLite leaves the page
+// untouched and the cached set is still right.
+void BM_LoadDiscoveredTopics_AfterOtherWrite(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore store(scratch.database());
+    auto topics = makeTopics(state.range(0));
+    store.saveDiscoveredTopics(topics);
+    Connection other(scratch.database());
+    const std::string blobs[2] = {other.select("discoveredTopics"), encodedWithOneMore(topics)};
+    std::size_t n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        other.upsert("discoveredTopics", blobs[++n % 2]);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store.loadDiscoveredTopics());
+    }
+    setTopicCounters(state, blobs[0]);
+}
+
+// The client's write when a topic was new: the whole set again.
+void BM_SaveDiscoveredTopics(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore store(scratch.database());
+    auto topics = makeTopics(state.range(0));
+    std::size_t n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        topics.insert("new/topic" + std::to_string(n++));
+        state.ResumeTiming();
+        store.saveDiscoveredTopics(topics);
+    }
+    setTopicCounters(state, Connection(scratch.database()).select("discoveredTopics"));
+}
+
+// Baseline: the raw upsert of the same document, alternating two versions so
+// that every write changes the page.
+void BM_Baseline_UpsertTopicsBlob(benchmark::State& state)
+{
+    Scratch scratch;
+    auto topics = makeTopics(state.range(0));
+    SharedStore(scratch.database()).saveDiscoveredTopics(topics);
+    Connection writer(scratch.database());
+    const std::string blobs[2] = {writer.select("discoveredTopics"), encodedWithOneMore(topics)};
+    std::size_t n = 0;
+    for (auto _ : state) {
+        writer.upsert("discoveredTopics", blobs[++n % 2]);
+    }
+    setTopicCounters(state, blobs[0]);
+}
+
+// Baseline: the raw SELECT of the same BLOB into memory.
+void BM_Baseline_SelectTopicsBlob(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore(scratch.database()).saveDiscoveredTopics(makeTopics(state.range(0)));
+    Connection reader(scratch.database());
+    std::string blob;
+    for (auto _ : state) {
+        blob = reader.select("discoveredTopics");
+        benchmark::DoNotOptimize(blob.data());
+    }
+    setTopicCounters(state, blob);
+}
+
+// Baseline: parsing the same JSON document once, without building the set.
+void BM_Baseline_ParseTopicsJson(benchmark::State& state)
+{
+    const auto topics = makeTopics(state.range(0));
+    const std::string text = telvane::encodeJsonDocument(telvane::Json(topics));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(telvane::parseJsonDocument(text));
+    }
+    setTopicCounters(state, text);
+}
+
+telvane::MQTTMessage makeMessage(std::size_t topic, double time)
+{
+    return {"site/building1/sensor" + std::to_string(topic) + "/state",
+            R"({"temperature":21.5,"humidity":48,"battery":97,"linkquality":120})", telvane::Date{time}};
+}
+
+// The delivery of one message for a configured topic: the list is full, the
+// topic is in it or new (the oldest entry drops out).
+void BM_AppendMessage_FullList(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore store(scratch.database());
+    for (std::size_t i = 0; i < kMaxMessages; ++i) {
+        store.appendMessage(makeMessage(i, static_cast<double>(i)), kMaxMessages);
+    }
+    std::size_t n = kMaxMessages;
+    for (auto _ : state) {
+        store.appendMessage(makeMessage(n % (kMaxMessages + 10), static_cast<double>(n)), kMaxMessages);
+        ++n;
+    }
+    state.counters["bytes"] = static_cast<double>(Connection(scratch.database()).select("messages").size());
+}
+
+// Baseline: the raw upsert of a full list's document (two versions in turn:
+// SQLite skips rewriting identical bytes).
+void BM_Baseline_UpsertMessagesBlob(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore store(scratch.database());
+    for (std::size_t i = 0; i < kMaxMessages; ++i) {
+        store.appendMessage(makeMessage(i, static_cast<double>(i)), kMaxMessages);
+    }
+    Connection writer(scratch.database());
+    const std::string first = writer.select("messages");
+    store.appendMessage(makeMessage(kMaxMessages, 1000.0), kMaxMessages);
+    const std::string blobs[2] = {first, writer.select("messages")};
+    std::size_t n = 0;
+    for (auto _ : state) {
+        writer.upsert("messages", blobs[++n % 2]);
+    }
+    state.counters["bytes"] = static_cast<double>(first.size());
+}
+
+BENCHMARK(BM_Baseline_SelectTopicsBlob)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Baseline_ParseTopicsJson)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadDiscoveredTopics_Cached)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LoadDiscoveredTopics_AfterOtherWrite)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Baseline_UpsertTopicsBlob)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaveDiscoveredTopics)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Baseline_UpsertMessagesBlob)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AppendMessage_FullList)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
