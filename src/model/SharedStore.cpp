@@ -112,59 +112,21 @@ bool encodedLosslessly(const std::string& text)
     return text.find("\xEF\xBF\xBD") == std::string::npos;
 }
 
-// Reads a JSON array of strings straight into a set. With 100,000 topics,
-// building the document tree first would double the time of a load that
-// follows another process's write.
-class TopicsReader {
-public:
-    [[nodiscard]] static std::optional<TopicSet> read(std::string_view text)
-    {
-        TopicsReader reader;
-        try {
-            if (!Json::sax_parse(text.begin(), text.end(), &reader, nlohmann::detail::input_format_t::json,
-                                 /*strict=*/true, /*ignore_comments=*/false)) {
-                return std::nullopt;
-            }
-        } catch (const Json::exception&) {
+std::optional<TopicSet> topicsFromJson(const Json& json)
+{
+    if (!json.is_array()) {
+        return std::nullopt;
+    }
+    TopicSet topics;
+    topics.reserve(json.size());
+    for (const auto& entry : json) {
+        if (!entry.is_string()) {
             return std::nullopt;
         }
-        return std::move(reader.topics_);
+        topics.insert(entry.get<std::string>());
     }
-
-    // Anything but strings directly inside the top-level array fails the read.
-    bool null() { return false; }
-    bool boolean(bool) { return false; }
-    bool number_integer(Json::number_integer_t) { return false; }
-    bool number_unsigned(Json::number_unsigned_t) { return false; }
-    bool number_float(Json::number_float_t, const Json::string_t&) { return false; }
-    bool binary(Json::binary_t&) { return false; }
-    bool start_object(std::size_t) { return false; }
-    bool key(Json::string_t&) { return false; }
-    bool end_object() { return false; }
-
-    bool start_array(std::size_t)
-    {
-        if (opened_) {
-            return false;
-        }
-        opened_ = true;
-        return true;
-    }
-    bool end_array() { return true; }
-    bool string(Json::string_t& topic)
-    {
-        if (!opened_) {
-            return false;
-        }
-        topics_.insert(std::move(topic));
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
-
-private:
-    bool opened_ = false;
-    TopicSet topics_;
-};
+    return topics;
+}
 
 const std::shared_ptr<const TopicSet>& emptyTopics()
 {
@@ -268,10 +230,10 @@ struct SharedStore::Suite {
         knownVersion = version;
     }
 
-    // The BLOB stored under `key` handed to `decode`; no value when the key is
-    // missing, its value is not a BLOB, or `decode` fails.
+    // The parsed document under `key` handed to `decode`; no value when the
+    // key is missing, its value is not a BLOB or not JSON, or `decode` fails.
     template <typename T, typename Decode>
-    std::optional<T> readBytes(const char* key, Decode decode)
+    std::optional<T> read(const char* key, Decode decode)
     {
         std::optional<T> result;
         sqlite3_bind_text(selectValue, 1, key, -1, SQLITE_STATIC);
@@ -280,21 +242,13 @@ struct SharedStore::Suite {
             const auto* bytes = static_cast<const char*>(sqlite3_column_blob(selectValue, 0));
             const auto size = static_cast<std::size_t>(sqlite3_column_bytes(selectValue, 0));
             if (bytes != nullptr) {
-                result = decode(std::string_view(bytes, size));
+                if (const auto json = parseJsonDocument(std::string_view(bytes, size))) {
+                    result = decode(*json);
+                }
             }
         }
         sqlite3_reset(selectValue);
         return result;
-    }
-
-    // As readBytes, with the BLOB parsed as a JSON document first.
-    template <typename T, typename Decode>
-    std::optional<T> read(const char* key, Decode decode)
-    {
-        return readBytes<T>(key, [&](std::string_view text) -> std::optional<T> {
-            const auto json = parseJsonDocument(text);
-            return json ? decode(*json) : std::nullopt;
-        });
     }
 
     bool write(const char* key, const std::string& text)
@@ -468,7 +422,7 @@ std::shared_ptr<const TopicSet> SharedStore::loadDiscoveredTopics()
     }
     defaults_->synchronize();
     if (!defaults_->discoveredTopics) {
-        auto topics = defaults_->readBytes<TopicSet>(kDiscoveredTopicsKey, TopicsReader::read);
+        auto topics = defaults_->read<TopicSet>(kDiscoveredTopicsKey, topicsFromJson);
         defaults_->discoveredTopics =
             topics ? std::make_shared<const TopicSet>(std::move(*topics)) : emptyTopics();
     }
