@@ -17,6 +17,7 @@ constexpr double kPingTimeoutSeconds = 10.0;
 constexpr double kReconnectDelaySeconds = 5.0;
 constexpr std::size_t kReceiveMaximum = 4096;
 constexpr std::size_t kMaxStoredMessages = 50;
+constexpr std::size_t kTypicalPacketsPerRead = 64;
 constexpr const char* kDiscoveryTopic = "#";
 
 constexpr const char* kNotConnectedText = "Not connected";
@@ -99,8 +100,7 @@ struct MQTTClient::State {
     // protocol error): the error texts that the cancellation causes are not news.
     bool isClosing_ = false;
     bool pendingPing_ = false;
-    Bytes receiveBuffer_;
-    std::size_t readOffset_ = 0;  // packets before it are consumed
+    Bytes receiveBuffer_;  // starts with a packet; holds at most one incomplete one between reads
 
     [[nodiscard]] std::weak_ptr<MQTTClient> weakOwner() const { return owner_.weak_from_this(); }
 
@@ -222,7 +222,6 @@ struct MQTTClient::State {
             isClosing_ = false;
             pendingPing_ = false;
             Bytes().swap(receiveBuffer_);  // a large packet in progress must not pin its memory
-            readOffset_ = 0;
         }
         if (previous) {
             previous->cancel();
@@ -528,7 +527,7 @@ struct MQTTClient::State {
             });
             return;
         }
-        if (!data.empty() && !handleReceived(connectionGeneration, data)) {
+        if (!data.empty() && !handleReceived(connectionGeneration, std::move(data))) {
             return;
         }
         if (isComplete) {
@@ -544,9 +543,10 @@ struct MQTTClient::State {
 
     // Appends the bytes and dispatches every complete packet. Returns false
     // when the stream turned out malformed and the connection is being closed.
-    bool handleReceived(std::uint64_t connectionGeneration, ByteView data)
+    bool handleReceived(std::uint64_t connectionGeneration, Bytes data)
     {
         std::vector<Inbound> inbound;
+        inbound.reserve(kTypicalPacketsPerRead);
         bool isMalformed = false;
         std::shared_ptr<Connection> toClose;
         {
@@ -554,10 +554,17 @@ struct MQTTClient::State {
             if (connectionGeneration != generation_) {
                 return false;
             }
-            receiveBuffer_.insert(receiveBuffer_.end(), data.begin(), data.end());
+            if (receiveBuffer_.empty()) {
+                receiveBuffer_ = std::move(data);  // the common case: no partial packet waiting
+            } else {
+                receiveBuffer_.insert(receiveBuffer_.end(), data.begin(), data.end());
+            }
+            // Packets are cut by offset and the rest moved down once per read,
+            // not once per packet.
             const ByteView buffer(receiveBuffer_);
+            std::size_t consumed = 0;
             while (true) {
-                const auto packet = extractPacket(buffer.subspan(readOffset_));
+                const auto packet = extractPacket(buffer.subspan(consumed));
                 if (packet.status == ExtractStatus::incomplete) {
                     break;
                 }
@@ -565,22 +572,19 @@ struct MQTTClient::State {
                     isMalformed = true;
                     break;
                 }
-                readOffset_ += packet.length;
+                consumed += packet.length;
                 dispatch(packet, inbound);
             }
             if (isMalformed) {
                 // The stream cannot be resynchronised after a bad length.
                 Bytes().swap(receiveBuffer_);
-                readOffset_ = 0;
                 isClosing_ = true;
                 toClose = connection_;
-            } else if (readOffset_ == receiveBuffer_.size()) {
+            } else if (consumed == receiveBuffer_.size()) {
                 receiveBuffer_.clear();
-                readOffset_ = 0;
-            } else if (readOffset_ > 0) {
+            } else if (consumed > 0) {
                 receiveBuffer_.erase(receiveBuffer_.begin(),
-                                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(readOffset_));
-                readOffset_ = 0;
+                                     receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(consumed));
             }
         }
         if (!inbound.empty() || isMalformed) {
@@ -620,22 +624,32 @@ struct MQTTClient::State {
 
     void handleInbound(std::uint64_t connectionGeneration, std::vector<Inbound>& inbound)
     {
+        // One read of the discovered topics serves the whole batch: nothing
+        // else of this process runs between its deliveries, and deliver()
+        // keeps the set current when it adds a topic. With a busy "#" this
+        // saves a store read per message.
+        std::shared_ptr<const TopicSet> discovered;
         for (auto& item : inbound) {
             switch (item.kind) {
             case Inbound::Kind::connack: handleConnack(connectionGeneration, item.code); break;
             case Inbound::Kind::pingresp: onPingResponse(connectionGeneration); break;
-            case Inbound::Kind::publish: deliver(item.topic, std::move(item.payload)); break;
+            case Inbound::Kind::publish: deliver(item.topic, std::move(item.payload), discovered); break;
             }
         }
     }
 
-    void deliver(const std::string& topic, std::string payload)
+    // `discovered` is the caller's view of the stored discovered topics; no
+    // value makes deliver() read it from the store.
+    void deliver(const std::string& topic, std::string payload, std::shared_ptr<const TopicSet>& discovered)
     {
-        const auto discovered = store_.loadDiscoveredTopics();
+        if (!discovered) {
+            discovered = store_.loadDiscoveredTopics();
+        }
         if (!discovered || !discovered->contains(topic)) {
-            TopicSet updated = discovered ? *discovered : TopicSet{};
-            updated.insert(topic);
-            store_.saveDiscoveredTopics(updated);
+            auto updated = discovered ? std::make_shared<TopicSet>(*discovered) : std::make_shared<TopicSet>();
+            updated->insert(topic);
+            store_.saveDiscoveredTopics(*updated);
+            discovered = std::move(updated);
         }
         const auto& topics = config_.topics;
         if (std::find(topics.begin(), topics.end(), topic) == topics.end()) {
@@ -646,6 +660,7 @@ struct MQTTClient::State {
         if (onMessage_) {
             const auto callback = onMessage_;
             callback(message);
+            discovered.reset();  // the callback may have written the store
         }
         widgets_.reloadAllTimelines();
     }
