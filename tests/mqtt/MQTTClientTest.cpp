@@ -159,6 +159,23 @@ TEST_F(MQTTClientTest, ConnectOpensPlainConnectionWithTenSecondTimeoutAndSendsCo
     EXPECT_GT(observerCalls, 0);
 }
 
+TEST_F(MQTTClientTest, ObserverHearsEachChangeOfIsConnectedAndLastError)
+{
+    using Seen = std::pair<bool, std::optional<std::string>>;
+    std::vector<Seen> seen;
+    client().setStateObserver([&] { seen.emplace_back(client().isConnected(), client().lastError()); });
+    auto& connection = connectReady();
+    EXPECT_TRUE(seen.empty());  // nothing changed yet
+    feed(connection, connack(0));
+    feed(connection, Bytes{0x30, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+    const std::vector<Seen> expected{
+        {true, std::nullopt},
+        {false, std::nullopt},
+        {false, "Protokollfehler: ungültige Paketlänge"},
+    };
+    EXPECT_EQ(seen, expected);
+}
+
 TEST_F(MQTTClientTest, ConfiguredTopicsThenDiscoveryFilterAreSubscribedInOrder)
 {
     struct Case {
@@ -351,23 +368,20 @@ TEST_F(MQTTClientTest, FailedConnectWriteShowsTheErrorAndDoesNotSubscribe)
     EXPECT_FALSE(connection.hasPendingReceive());
 }
 
-TEST_F(MQTTClientTest, EndOfStreamClearsIsConnectedAndStopsReading)
+TEST_F(MQTTClientTest, EndOfStreamClearsIsConnectedAndThePingTimeoutRecovers)
 {
     auto& connection = connectAccepted();
-    feed(connection, connack(5));  // leaves a text to keep
-    loop.advance(Seconds(5));
-    auto& second = transport->last();
-    second.reportState(ConnectionState::ready);
-    loop.runUntilIdle();
-    feed(second, connack(0));
-    ASSERT_TRUE(client().isConnected());
-
-    second.endStream();
+    connection.endStream();
     loop.runUntilIdle();
     EXPECT_FALSE(client().isConnected());
-    EXPECT_FALSE(second.hasPendingReceive());
+    EXPECT_FALSE(connection.hasPendingReceive());
     EXPECT_EQ(client().lastError(), std::nullopt);
-    (void)connection;
+
+    loop.advance(Seconds(39));  // no reconnect from the end of the stream itself
+    EXPECT_EQ(transport->connectionCount(), 1u);
+    loop.advance(Seconds(1));  // ping at 30 s, no answer by 40 s
+    EXPECT_EQ(transport->connectionCount(), 2u);
+    EXPECT_EQ(client().lastError(), "Ping timeout");
 }
 
 TEST_F(MQTTClientTest, ReceiveErrorShowsTheTextAndStopsReading)
