@@ -64,7 +64,8 @@ bool acceptsConnections(std::uint16_t port)
     return accepted;
 }
 
-pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std::filesystem::path>& stdoutFile)
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std::filesystem::path>& stdoutFile,
+                   const std::optional<std::filesystem::path>& stderrFile)
 {
     if (argv.empty()) {
         return -1;
@@ -78,6 +79,7 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std
     }
     args.push_back(nullptr);
     const std::string outPath = stdoutFile ? stdoutFile->string() : std::string("/dev/null");
+    const std::string errPath = stderrFile ? stderrFile->string() : std::string();
     const pid_t parent = ::getpid();
 
     const pid_t pid = ::fork();
@@ -93,6 +95,13 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std
     if (out >= 0) {
         ::dup2(out, STDOUT_FILENO);
         ::close(out);
+    }
+    if (!errPath.empty()) {
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (err >= 0) {
+            ::dup2(err, STDERR_FILENO);
+            ::close(err);
+        }
     }
     const int in = ::open("/dev/null", O_RDONLY);
     if (in >= 0) {
@@ -190,7 +199,9 @@ bool MosquittoBroker::start()
         return false;
     }
     writeConfig();
-    pid_ = spawnProcess({kExecutable, "-c", (dir_.path() / "mosquitto.conf").string()});
+    // Its stderr holds only the warning about running as root; the log has the rest.
+    pid_ = spawnProcess({kExecutable, "-c", (dir_.path() / "mosquitto.conf").string()}, std::nullopt,
+                        dir_.path() / "mosquitto.stderr");
     if (pid_ < 0) {
         return false;
     }

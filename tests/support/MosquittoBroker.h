@@ -100,10 +100,12 @@ private:
                                        std::chrono::milliseconds timeout = std::chrono::seconds(10),
                                        const std::optional<std::filesystem::path>& stdoutFile = std::nullopt);
 
-// Starts argv[0] in the background (stdout to `stdoutFile` or /dev/null) and
-// returns its pid, or -1. The child dies with the calling thread.
+// Starts argv[0] in the background (stdout to `stdoutFile` or /dev/null,
+// stderr to `stderrFile` or inherited) and returns its pid, or -1. The child
+// dies with the calling thread.
 [[nodiscard]] pid_t spawnProcess(const std::vector<std::string>& argv,
-                                 const std::optional<std::filesystem::path>& stdoutFile = std::nullopt);
+                                 const std::optional<std::filesystem::path>& stdoutFile = std::nullopt,
+                                 const std::optional<std::filesystem::path>& stderrFile = std::nullopt);
 
 // Waits at most `timeout` for `pid` to exit, then SIGKILLs it. Returns the
 // exit code, or -1 when it was killed or is unknown.
