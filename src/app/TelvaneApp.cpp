@@ -66,7 +66,7 @@ TelvaneApp::~TelvaneApp()
 void TelvaneApp::launch()
 {
     delegate_->applicationDidFinishLaunching();
-    showWindow();
+    window_->show();
 }
 
 void TelvaneApp::showWindow()
