@@ -138,7 +138,7 @@ const std::shared_ptr<const TopicSet>& emptyTopics()
 
 // The open database with its prepared statements, and the last decoded
 // document of each key. A cached document is valid while no other connection
-// has committed since it was read: PRAGMA data_version changes exactly then.
+// has committed a change since it was read, which PRAGMA data_version tells.
 // The store's own writes do not change data_version, so each write replaces
 // (or drops) the cached document of the key it wrote.
 struct SharedStore::Suite {
