@@ -78,16 +78,21 @@ TopicTreeNode buildTopicTree(const TopicSet& topics)
     // Children always come after their parent, so converting from the back
     // finds every child finished before its parent.
     std::vector<TopicTreeNode> built(nodes.size());
-    for (std::size_t i = nodes.size(); i-- > 0;) {
-        FlatNode& flat = nodes[i];
-        TopicTreeNode node(std::move(flat.name), std::move(flat.fullPath), flat.isLeaf);
+    const auto adoptChildren = [&built](TopicTreeNode& node, const FlatNode& flat) {
         node.children.reserve(flat.children.size());
         for (const std::uint32_t child : flat.children) {
             node.children.push_back(std::move(built[child]));
         }
+    };
+    for (std::size_t i = nodes.size() - 1; i > 0; --i) {
+        FlatNode& flat = nodes[i];
+        TopicTreeNode node(std::move(flat.name), std::move(flat.fullPath), flat.isLeaf);
+        adoptChildren(node, flat);
         built[i] = std::move(node);
     }
-    return std::move(built[0]);
+    TopicTreeNode root;
+    adoptChildren(root, nodes.front());
+    return root;
 }
 
 }  // namespace telvane

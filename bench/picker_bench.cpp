@@ -1,0 +1,219 @@
+// Costs of the settings window on the offscreen platform, over a real SQLite
+// store. Baselines from the same run: loading the stored topic set alone, and
+// sorting the same topics as plain strings.
+//
+//   BM_OpenTopicPicker/N/F  store load, tree build and first draw of the picker;
+//                           F=1: all topics on the top level (non-ASCII among them)
+//   BM_RefreshTick/N/C      one refresh tick with 50 messages; C=1: the store
+//                           changed since the last tick (a new message and a
+//                           new topic), C=0: unchanged
+
+#include "model/SharedStore.h"
+#include "platform/NotificationCenter.h"
+#include "ui/ConnectionStatus.h"
+#include "ui/QtEventLoop.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TopicPickerDialog.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace telvane;
+
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string pattern = (fs::temp_directory_path() / "telvane-window-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        dir_ = pattern;
+    }
+    ~Scratch()
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    [[nodiscard]] fs::path database() const { return dir_ / "defaults.sqlite3"; }
+
+private:
+    fs::path dir_;
+};
+
+class NoReload final : public WidgetReloader {
+public:
+    void reloadAllTimelines() override {}
+};
+
+class Disconnected final : public ConnectionStatus {
+public:
+    [[nodiscard]] bool isConnected() const override { return false; }
+    [[nodiscard]] std::optional<std::string> lastError() const override { return std::nullopt; }
+    void setObserver(std::function<void()>) override {}
+};
+
+// Topics shaped like a busy broker (sites, rooms, devices and a few
+// readings), or all on the top level, where the picker sorts every one of
+// them before the first draw.
+TopicSet makeTopics(std::int64_t count, bool flat = false)
+{
+    TopicSet topics;
+    topics.reserve(static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (flat) {
+            topics.insert((i % 3 == 0 ? "Sensör-" : "sensor-") + std::to_string(i));
+        } else {
+            topics.insert("site" + std::to_string(i % 20) + "/room" + std::to_string((i / 20) % 50) + "/device" +
+                          std::to_string(i / 1000) + "/reading" + std::to_string(i % 7));
+        }
+    }
+    return topics;
+}
+
+std::vector<MQTTMessage> makeMessages(int count)
+{
+    std::vector<MQTTMessage> messages;
+    for (int i = 0; i < count; ++i) {
+        messages.push_back({"site0/room0/device" + std::to_string(i) + "/reading0",
+                            R"({"temperature": 21.5, "humidity": 40, "battery": {"level": 87}})",
+                            Date::fromUnix(1'700'000'000.0 + i)});
+    }
+    return messages;
+}
+
+// The window over a store holding `topicCount` topics and 50 messages.
+struct WindowUnderTest {
+    explicit WindowUnderTest(std::int64_t topicCount, bool flat = false)
+        : store(scratch.database()), writer(scratch.database()), topics(makeTopics(topicCount, flat))
+    {
+        MQTTConfig config;
+        config.host = "127.0.0.1";
+        for (const auto& m : makeMessages(50)) {
+            config.topics.push_back(m.topic);
+        }
+        writer.saveConfig(config);
+        writer.saveMessages(makeMessages(50));
+        writer.saveDiscoveredTopics(topics);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, notifications, status);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get())) {
+            throw std::runtime_error("window not exposed");
+        }
+    }
+
+    Scratch scratch;
+    SharedStore store;
+    SharedStore writer;  // another connection, like the client's writes
+    QtEventLoop loop;
+    NoReload reloader;
+    NotificationCenter notifications;
+    Disconnected status;
+    TopicSet topics;
+    std::unique_ptr<SettingsWindow> window;
+};
+
+void BM_OpenTopicPicker(benchmark::State& state)
+{
+    WindowUnderTest w(state.range(0), state.range(1) != 0);
+    TopicPickerDialog* picker = w.window->topicPicker();
+    for (auto _ : state) {
+        state.PauseTiming();
+        w.writer.saveDiscoveredTopics(w.topics);  // the next open reads the store again
+        state.ResumeTiming();
+
+        w.window->state().openTopicPicker();
+        QCoreApplication::processEvents();
+        picker->repaint();
+
+        state.PauseTiming();
+        picker->done(QDialog::Accepted);
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["topics"] = static_cast<double>(w.topics.size());
+}
+BENCHMARK(BM_OpenTopicPicker)
+    ->Args({1'000, 0})
+    ->Args({100'000, 0})
+    ->Args({100'000, 1})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RefreshTick(benchmark::State& state)
+{
+    WindowUnderTest w(state.range(0));
+    const bool storeChanges = state.range(1) != 0;
+    std::int64_t n = 0;
+    for (auto _ : state) {
+        if (storeChanges) {
+            state.PauseTiming();
+            w.writer.appendMessage({"site0/room0/device1/reading0", "{\"temperature\": " + std::to_string(n) + "}",
+                                    Date::fromUnix(1'800'000'000.0 + static_cast<double>(n))},
+                                   50);
+            TopicSet grown = w.topics;
+            grown.insert("new/topic/" + std::to_string(n++));
+            w.writer.saveDiscoveredTopics(grown);
+            state.ResumeTiming();
+        }
+        w.window->state().refreshFromStore();
+        QCoreApplication::processEvents();
+        w.window->repaint();
+    }
+}
+BENCHMARK(BM_RefreshTick)->Args({100'000, 0})->Args({100'000, 1})->Unit(benchmark::kMillisecond);
+
+// Baseline: what the store needs to hand out the topic set after another
+// process wrote it.
+void BM_LoadTopicsFromStore(benchmark::State& state)
+{
+    Scratch scratch;
+    SharedStore store(scratch.database());
+    SharedStore writer(scratch.database());
+    const TopicSet topics = makeTopics(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        writer.saveDiscoveredTopics(topics);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store.loadDiscoveredTopics());
+    }
+}
+BENCHMARK(BM_LoadTopicsFromStore)->Arg(1'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// Baseline: sorting the topics as plain strings.
+void BM_SortTopics(benchmark::State& state)
+{
+    const TopicSet topics = makeTopics(state.range(0));
+    for (auto _ : state) {
+        std::vector<std::string> sorted(topics.begin(), topics.end());
+        std::sort(sorted.begin(), sorted.end());
+        benchmark::DoNotOptimize(sorted.data());
+    }
+}
+BENCHMARK(BM_SortTopics)->Arg(1'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
