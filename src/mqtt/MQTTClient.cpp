@@ -622,13 +622,19 @@ struct MQTTClient::State {
 
     // ---- Delivery (main thread) ---------------------------------------------
 
+    // The stored discovered topics as one batch of deliveries sees them.
+    // Topics new to the store are collected and written once, when the batch
+    // ends: with a busy "#" a fresh broker brings thousands of new topics in
+    // a burst, and rewriting the whole set for each of them kept the main
+    // thread busy for seconds.
+    struct DiscoveredTopics {
+        std::shared_ptr<const TopicSet> stored;  // no value: not read yet
+        std::shared_ptr<TopicSet> updated;       // stored plus new topics, while unsaved
+    };
+
     void handleInbound(std::uint64_t connectionGeneration, std::vector<Inbound>& inbound)
     {
-        // One read of the discovered topics serves the whole batch: nothing
-        // else of this process runs between its deliveries, and deliver()
-        // keeps the set current when it adds a topic. With a busy "#" this
-        // saves a store read per message.
-        std::shared_ptr<const TopicSet> discovered;
+        DiscoveredTopics discovered;
         for (auto& item : inbound) {
             switch (item.kind) {
             case Inbound::Kind::connack: handleConnack(connectionGeneration, item.code); break;
@@ -636,31 +642,42 @@ struct MQTTClient::State {
             case Inbound::Kind::publish: deliver(item.topic, std::move(item.payload), discovered); break;
             }
         }
+        saveDiscoveredTopics(discovered);
     }
 
-    // `discovered` is the caller's view of the stored discovered topics; no
-    // value makes deliver() read it from the store.
-    void deliver(const std::string& topic, std::string payload, std::shared_ptr<const TopicSet>& discovered)
+    void saveDiscoveredTopics(DiscoveredTopics& discovered)
     {
-        if (!discovered) {
-            discovered = store_.loadDiscoveredTopics();
+        if (discovered.updated) {
+            store_.saveDiscoveredTopics(*discovered.updated);
+            discovered.stored = std::move(discovered.updated);
         }
-        if (!discovered || !discovered->contains(topic)) {
-            auto updated = discovered ? std::make_shared<TopicSet>(*discovered) : std::make_shared<TopicSet>();
-            updated->insert(topic);
-            store_.saveDiscoveredTopics(*updated);
-            discovered = std::move(updated);
+    }
+
+    void deliver(const std::string& topic, std::string payload, DiscoveredTopics& discovered)
+    {
+        if (!discovered.stored) {
+            discovered.stored = store_.loadDiscoveredTopics();
+        }
+        const TopicSet& known = discovered.updated ? *discovered.updated : *discovered.stored;
+        if (!known.contains(topic)) {
+            if (!discovered.updated) {
+                discovered.updated = std::make_shared<TopicSet>(*discovered.stored);
+            }
+            discovered.updated->insert(topic);
         }
         const auto& topics = config_.topics;
         if (std::find(topics.begin(), topics.end(), topic) == topics.end()) {
             return;
         }
+        // A stored message's topic is in the store's discovered topics before
+        // the widget hears of the message.
+        saveDiscoveredTopics(discovered);
         const MQTTMessage message{topic, std::move(payload), Date::now()};
         store_.appendMessage(message, kMaxStoredMessages);
         if (onMessage_) {
             const auto callback = onMessage_;
             callback(message);
-            discovered.reset();  // the callback may have written the store
+            discovered.stored.reset();  // the callback may have written the store
         }
         widgets_.reloadAllTimelines();
     }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -427,6 +429,51 @@ TEST_F(MQTTClientTest, UnconfiguredTopicIsOnlyDiscovered)
     EXPECT_TRUE(store.loadMessages().empty());
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(widgets.count, 0);
+}
+
+TEST_F(MQTTClientTest, NewTopicsOfOneReadAreWrittenOnce)
+{
+    // A trigger counts the store's writes of the discovered topics.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / "defaults.sqlite3").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE writes(n);"
+                           "CREATE TRIGGER on_insert AFTER INSERT ON defaults WHEN new.key = 'discoveredTopics'"
+                           " BEGIN INSERT INTO writes VALUES(1); END;"
+                           "CREATE TRIGGER on_update AFTER UPDATE ON defaults WHEN new.key = 'discoveredTopics'"
+                           " BEGIN INSERT INTO writes VALUES(1); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const auto writes = [db] {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM writes", -1, &statement, nullptr);
+        sqlite3_step(statement);
+        const int n = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+        return n;
+    };
+
+    auto& connection = connectAccepted();
+    Bytes burst;
+    TopicSet expected;
+    for (int i = 0; i < 100; ++i) {
+        const Bytes packet = publish("sensor/" + std::to_string(i), "1");
+        burst.insert(burst.end(), packet.begin(), packet.end());
+        expected.insert("sensor/" + std::to_string(i));
+    }
+    ASSERT_LT(burst.size(), 4096u) << "one read";
+    feed(connection, burst);
+    EXPECT_EQ(*store.loadDiscoveredTopics(), expected);
+    EXPECT_EQ(writes(), 1);
+
+    // Known topics write nothing; a stored message's topic is written before
+    // the message, new topics after it in the same read once more.
+    feed(connection, concat({publish("sensor/1", "2"), publish("home/temp", "3"), publish("late", "4")}));
+    expected.insert({"home/temp", "late"});
+    EXPECT_EQ(*store.loadDiscoveredTopics(), expected);
+    EXPECT_EQ(writes(), 3);
+    EXPECT_EQ(store.loadMessages().size(), 1u);
+    sqlite3_close(db);
 }
 
 TEST_F(MQTTClientTest, WildcardFilterReceivesButStoresNothing)
