@@ -807,7 +807,22 @@ TEST(MQTTClientThreadTest, QueueAndMainThreadShareTheClientSafely)
             (void)client->lastError();
             (void)client->config();
         }
-
+    }
+    // The rounds above may all lose their deliveries to the next connect();
+    // one connection that stays proves the path delivers at all.
+    client->connect();
+    auto& last = transport->last();
+    last.reportState(ConnectionState::ready);
+    while (last.sent().empty()) {
+        loop.runUntilIdle();
+        std::this_thread::yield();
+    }
+    last.feed(connack(0));
+    last.feed(burst);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (widgets.count == 0 && std::chrono::steady_clock::now() < deadline) {
+        loop.runUntilIdle();
+        std::this_thread::yield();
     }
     client.reset();
     // Let the queue finish what was posted before the loop goes away.
