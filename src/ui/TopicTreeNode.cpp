@@ -38,8 +38,9 @@ std::vector<std::string_view> topicLevels(std::string_view topic)
 
 namespace {
 
-// The tree is first built flat, with a hash index per path, so that a level
-// with a hundred thousand siblings does not make each insert scan them all.
+// The tree is first built flat, with a hash index of (parent, level), so that
+// a level with a hundred thousand siblings does not make each insert scan
+// them all.
 struct FlatNode {
     std::string name;
     std::string fullPath;
@@ -47,28 +48,39 @@ struct FlatNode {
     std::vector<std::uint32_t> children;
 };
 
+struct LevelKey {
+    std::uint32_t parent;
+    std::string_view name;  // points into the topic set, which outlives the index
+    bool operator==(const LevelKey&) const = default;
+};
+
+struct LevelKeyHash {
+    std::size_t operator()(const LevelKey& key) const
+    {
+        return std::hash<std::string_view>{}(key.name) ^ (std::size_t{key.parent} * 0x9E3779B97F4A7C15ULL);
+    }
+};
+
 }  // namespace
 
 TopicTreeNode buildTopicTree(const TopicSet& topics)
 {
     std::vector<FlatNode> nodes(1);  // the root
-    // Levels cannot contain "/", so a path names exactly one level sequence.
-    std::unordered_map<std::string, std::uint32_t> byPath;
-    byPath.reserve(topics.size() * 2);
+    nodes.reserve(topics.size() * 2);
+    std::unordered_map<LevelKey, std::uint32_t, LevelKeyHash> index;
+    index.reserve(topics.size() * 2);
 
     for (const auto& topic : topics) {
         std::uint32_t parent = 0;
-        std::string path;
         const auto levels = topicLevels(topic);
         for (std::size_t i = 0; i < levels.size(); ++i) {
-            if (!path.empty()) {
-                path += '/';
-            }
-            path += levels[i];
-            const bool last = i + 1 == levels.size();
-            const auto [it, inserted] = byPath.try_emplace(path, static_cast<std::uint32_t>(nodes.size()));
+            const auto [it, inserted] =
+                index.try_emplace(LevelKey{parent, levels[i]}, static_cast<std::uint32_t>(nodes.size()));
             if (inserted) {
-                nodes.push_back(FlatNode{std::string(levels[i]), path, last, {}});
+                const bool last = i + 1 == levels.size();
+                std::string path = parent == 0 ? std::string() : nodes[parent].fullPath + '/';
+                path += levels[i];
+                nodes.push_back(FlatNode{std::string(levels[i]), std::move(path), last, {}});
                 nodes[parent].children.push_back(it->second);
             }
             parent = it->second;
