@@ -1,8 +1,9 @@
 #pragma once
 
-// A settings window state over real parts: a SQLite store in a temporary
-// directory, a notification centre of its own and a virtual clock. Only the
-// widget reload (a D-Bus signal) is counted instead of sent.
+// A settings window state, and on request the real window, over real parts: a
+// SQLite store in a temporary directory, a notification centre of its own and
+// a virtual clock. Only the widget reload (a D-Bus signal) is counted instead
+// of sent.
 
 #include "model/SharedStore.h"
 #include "platform/NotificationCenter.h"
@@ -12,6 +13,8 @@
 #include "ui/ConnectionStatus.h"
 #include "ui/SettingsWindow.h"
 #include "ui/SettingsWindowState.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -36,9 +39,7 @@ public:
     {
         connected = isConnected;
         error = std::move(lastError);
-        if (observer) {
-            observer();
-        }
+        observer();
     }
 
     bool connected = false;
@@ -46,40 +47,52 @@ public:
     std::function<void()> observer;
 };
 
-MQTTMessage message(std::string topic, std::string payload, double unixSeconds);
+inline MQTTMessage message(std::string topic, std::string payload, double unixSeconds)
+{
+    return MQTTMessage{std::move(topic), std::move(payload), Date::fromUnix(unixSeconds)};
+}
+
+// A configuration with a host and the given topics.
+inline MQTTConfig configWithTopics(std::vector<std::string> topics)
+{
+    MQTTConfig config;
+    config.host = "10.0.0.2";
+    config.clientID = "test-client";
+    config.topics = std::move(topics);
+    return config;
+}
 
 class UiFixture : public ::testing::Test {
 protected:
-    UiFixture();
-    ~UiFixture() override;
+    UiFixture()
+    {
+        notifications_.addObserver(kConfigDidChangeNotification, [this] { ++configNotifications_; });
+    }
 
-    // Stores `config` (and messages, display items, topics) before the state reads them.
+    // Stores what the state or window reads when it is made.
     void seed(const MQTTConfig& config, const std::vector<MQTTMessage>& messages = {},
-              const std::vector<MQTTDisplayItem>& items = {}, const TopicSet& topics = {});
-    SettingsWindowState& makeState();
+              const std::vector<MQTTDisplayItem>& items = {}, const TopicSet& topics = {})
+    {
+        store_.saveConfig(config);
+        store_.saveMessages(messages);
+        store_.saveDisplayItems(items);
+        store_.saveDiscoveredTopics(topics);
+    }
 
-    [[nodiscard]] int configNotifications() const { return configNotifications_; }
+    SettingsWindowState& makeState()
+    {
+        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloader_, notifications_);
+        return *state_;
+    }
 
-    TempDir dir_;
-    SharedStore store_;
-    VirtualEventLoop loop_;
-    CountingReloader reloader_;
-    NotificationCenter notifications_;
-    std::unique_ptr<SettingsWindowState> state_;
-
-private:
-    int configNotifications_ = 0;
-};
-
-// A configuration with a host and the given topics.
-MQTTConfig configWithTopics(std::vector<std::string> topics);
-
-// The real window over the fixture's parts, shown on the offscreen platform.
-class WindowFixture : public UiFixture {
-protected:
-    ~WindowFixture() override;
-
-    SettingsWindow& openWindow();
+    // The real window, shown on the offscreen platform.
+    SettingsWindow& openWindow()
+    {
+        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloader_, notifications_, status_);
+        window_->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+        return *window_;
+    }
 
     template <typename T>
     T* find(const char* objectName)
@@ -88,7 +101,7 @@ protected:
         EXPECT_NE(found, nullptr) << objectName;
         return found;
     }
-    // The child named `objectName` whose "topic" property is `topic`.
+    // The visible child named `objectName` whose "topic" property is `topic`.
     template <typename T>
     T* findForTopic(const char* objectName, const QString& topic)
     {
@@ -100,8 +113,15 @@ protected:
         return nullptr;
     }
 
+    TempDir dir_;
+    SharedStore store_{dir_.path() / "defaults.sqlite3"};
+    VirtualEventLoop loop_;
+    CountingReloader reloader_;
+    NotificationCenter notifications_;
+    int configNotifications_ = 0;
+    std::unique_ptr<SettingsWindowState> state_;
     FakeConnectionStatus status_;
-    std::unique_ptr<SettingsWindow> window_;
+    std::unique_ptr<SettingsWindow> window_;  // last: goes before the parts it uses
 };
 
 }  // namespace telvane::test
