@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -35,68 +34,26 @@ TEST(ThreadEventLoopTest, TimersFireInDeadlineOrderAndInvalidatedOnesNever)
     EXPECT_EQ(ticks, 3);
 }
 
-TEST(ThreadEventLoopTest, DestroyedHandleStopsARepeatingTimer)
-{
-    ThreadEventLoop loop;
-    int ticks = 0;
-    {
-        auto handle = loop.schedule(Seconds(0.005), true, [&] { ++ticks; });
-        loop.runUntil([&] { return ticks >= 2; }, Seconds(5));
-    }
-    const int ticksAtRelease = ticks;
-    loop.runFor(Seconds(0.05));
-    EXPECT_EQ(ticks, ticksAtRelease);
-}
-
-TEST(ThreadEventLoopTest, TasksFromOtherThreadsRunInPostOrderOnTheLoopThread)
+TEST(ThreadEventLoopTest, TasksFromAnotherThreadRunInPostOrderOnTheLoopThread)
 {
     ThreadEventLoop loop;
     const auto loopThread = std::this_thread::get_id();
-    constexpr int kPerThread = 2000;
-    std::vector<int> seen[2];
-    std::atomic<int> offThread = 0;
-    std::vector<std::thread> posters;
-    for (int t = 0; t < 2; ++t) {
-        posters.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                loop.post([&, t, i] {
-                    if (std::this_thread::get_id() != loopThread) {
-                        ++offThread;
-                    }
-                    seen[t].push_back(i);
-                });
-            }
-        });
-    }
-    const bool finished = loop.runUntil(
-        [&] { return seen[0].size() == kPerThread && seen[1].size() == kPerThread; }, Seconds(10));
-    for (auto& poster : posters) {
-        poster.join();
-    }
+    constexpr int kTasks = 2000;
+    std::vector<int> seen;
+    int offThread = 0;
+    std::thread poster([&] {
+        for (int i = 0; i < kTasks; ++i) {
+            loop.post([&, i] {
+                offThread += std::this_thread::get_id() != loopThread;
+                seen.push_back(i);
+            });
+        }
+    });
+    const bool finished = loop.runUntil([&] { return seen.size() == kTasks; }, Seconds(10));
+    poster.join();
     ASSERT_TRUE(finished);
     EXPECT_EQ(offThread, 0);
-    for (const auto& sequence : seen) {
-        EXPECT_TRUE(std::is_sorted(sequence.begin(), sequence.end()));
-    }
-}
-
-TEST(ThreadEventLoopTest, StopFromAnotherThreadEndsRunAndKeepsPendingTasks)
-{
-    ThreadEventLoop loop;
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(20ms);
-        loop.stop();
-    });
-    loop.run();  // returns only because of stop()
-    stopper.join();
-
-    // A stop() while nothing runs ends the next run at once, tasks stay queued.
-    bool ran = false;
-    loop.post([&] { ran = true; });
-    loop.stop();
-    loop.run();
-    EXPECT_FALSE(ran);
-    EXPECT_TRUE(loop.runUntil([&] { return ran; }, Seconds(1)));
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
 
 TEST(ThreadEventLoopTest, BusyTaskStreamDoesNotStarveTimers)
@@ -108,17 +65,6 @@ TEST(ThreadEventLoopTest, BusyTaskStreamDoesNotStarveTimers)
     std::function<void()> next = [&] { loop.post(next); };
     loop.post(next);
     EXPECT_TRUE(loop.runUntil([&] { return timerFired; }, Seconds(5)));
-}
-
-TEST(ThreadEventLoopTest, HandleOutlivingTheLoopIsHarmless)
-{
-    TimerHandle handle;
-    {
-        ThreadEventLoop loop;
-        handle = loop.schedule(Seconds(10), false, [] {});
-    }
-    handle.invalidate();
-    EXPECT_FALSE(handle);
 }
 
 }  // namespace

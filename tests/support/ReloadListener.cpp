@@ -4,24 +4,11 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 namespace telvane::test {
 
 namespace {
-
-constexpr const char* kObjectPath = "/org/telvane/Telvane";
-constexpr const char* kInterface = "org.telvane.Telvane.Widget";
-constexpr const char* kMember = "ReloadAllTimelines";
-
-std::string sessionAddressOrThrow()
-{
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address == nullptr || *address == '\0') {
-        throw std::runtime_error(
-            "ReloadListener: DBUS_SESSION_BUS_ADDRESS is unset (run the test with SESSION_BUS)");
-    }
-    return address;
-}
 
 int countSignal(sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*error*/)
 {
@@ -31,33 +18,25 @@ int countSignal(sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*err
 
 }  // namespace
 
-ReloadListener::ReloadListener() : ReloadListener(sessionAddressOrThrow()) {}
-
-ReloadListener::ReloadListener(const std::string& address)
+ReloadListener::ReloadListener()
 {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address == nullptr || *address == '\0') {
+        throw std::runtime_error("ReloadListener: DBUS_SESSION_BUS_ADDRESS is unset (run the test with SESSION_BUS)");
+    }
     int r = sd_bus_new(&bus_);
-    if (r >= 0) {
-        r = sd_bus_set_address(bus_, address.c_str());
-    }
-    if (r >= 0) {
-        r = sd_bus_set_bus_client(bus_, 1);
-    }
-    if (r >= 0) {
-        r = sd_bus_set_method_call_timeout(bus_, 5'000'000);
-    }
-    if (r >= 0) {
-        r = sd_bus_start(bus_);
-    }
-    if (r >= 0) {
-        // Synchronous: the bus has installed the match when this returns, so
-        // no signal sent after construction can be missed.
-        r = sd_bus_match_signal(bus_, &slot_, nullptr, kObjectPath, kInterface, kMember,
-                                countSignal, &count_);
-    }
+    r = r < 0 ? r : sd_bus_set_address(bus_, address);
+    r = r < 0 ? r : sd_bus_set_bus_client(bus_, 1);
+    r = r < 0 ? r : sd_bus_start(bus_);
+    // Synchronous: the bus has installed the match when this returns, so no
+    // signal sent after construction can be missed.
+    r = r < 0 ? r
+              : sd_bus_match_signal(bus_, &slot_, nullptr, "/org/telvane/Telvane", "org.telvane.Telvane.Widget",
+                                    "ReloadAllTimelines", countSignal, &count_);
     if (r < 0) {
         sd_bus_flush_close_unref(bus_);
         bus_ = nullptr;
-        throw std::runtime_error("ReloadListener: cannot listen on " + address);
+        throw std::runtime_error(std::string("ReloadListener: cannot listen on ") + address);
     }
 }
 
@@ -65,12 +44,6 @@ ReloadListener::~ReloadListener()
 {
     sd_bus_slot_unref(slot_);
     sd_bus_close_unref(bus_);
-}
-
-int ReloadListener::count()
-{
-    pump(std::chrono::steady_clock::now(), -1);
-    return count_;
 }
 
 bool ReloadListener::waitForCount(int n, std::chrono::milliseconds timeout)

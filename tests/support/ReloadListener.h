@@ -1,7 +1,7 @@
 #pragma once
 
 // Counts the widget reload signals (org.telvane.Telvane.Widget.
-// ReloadAllTimelines on /org/telvane/Telvane) that arrive on a D-Bus bus.
+// ReloadAllTimelines on /org/telvane/Telvane) that arrive on the session bus.
 //
 // Typical use in a test registered with SESSION_BUS (its own private bus):
 //
@@ -10,13 +10,10 @@
 //     EXPECT_TRUE(reloads.waitForCount(1, 5s));
 //     EXPECT_EQ(reloads.settleAndCount(), 1);  // and no second one
 //
-// Signals are read only while one of the member functions runs (no thread of
-// its own); the bus daemon queues them meanwhile. Use one listener from one
-// thread. Inside a Qt test that must keep its event loop running, poll
-// count() instead of blocking: QTRY_COMPARE(reloads.count(), 2).
+// Signals are read only while a member function runs (no thread of its own);
+// the bus daemon queues them meanwhile. Use one listener from one thread.
 
 #include <chrono>
-#include <string>
 
 struct sd_bus;
 struct sd_bus_slot;
@@ -29,14 +26,9 @@ public:
     // user's default bus) and subscribes before returning. Throws
     // std::runtime_error when the variable is unset or the bus is unreachable.
     ReloadListener();
-    // The same on the bus at `address` ("unix:path=/tmp/x/bus").
-    explicit ReloadListener(const std::string& address);
     ~ReloadListener();
     ReloadListener(const ReloadListener&) = delete;
     ReloadListener& operator=(const ReloadListener&) = delete;
-
-    // Signals received since construction, after reading what is queued now.
-    [[nodiscard]] int count();
 
     // Waits until at least `n` signals have arrived; false on timeout.
     [[nodiscard]] bool waitForCount(int n, std::chrono::milliseconds timeout);
@@ -44,8 +36,7 @@ public:
     // Keeps reading until no signal has arrived for `quietPeriod` (at most
     // 20 quiet periods in all), then returns the count: use it to check
     // "exactly n, no more".
-    [[nodiscard]] int settleAndCount(
-        std::chrono::milliseconds quietPeriod = std::chrono::milliseconds(300));
+    [[nodiscard]] int settleAndCount(std::chrono::milliseconds quietPeriod = std::chrono::milliseconds(300));
 
 private:
     // Reads and dispatches what arrives until `deadline`, returning early
