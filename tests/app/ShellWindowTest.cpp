@@ -1,82 +1,64 @@
-// The shell around the settings window, in-process on the offscreen
-// platform: the menu, the about box, and closing without quitting.
+// The shell in-process on the offscreen platform: what the end-to-end test
+// cannot see from outside the process. It covers the hand-over between two
+// processes and the socket left by a killed one.
 
+#include "app/SingleInstance.h"
 #include "app/TelvaneApp.h"
 #include "support/TempDir.h"
 
-#include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <future>
 #include <sys/stat.h>
 
 namespace telvane {
 namespace {
 
-class ShellWindowTest : public ::testing::Test {
-protected:
-    QMenu* telvaneMenu() { return app_.window().findChild<QMenu*>(QStringLiteral("telvaneMenu")); }
-
-    TelvaneApp app_;
-};
-
-TEST_F(ShellWindowTest, MenuTelvaneHoldsAboutAndQuitWithCtrlQ)
+TEST(ShellWindowTest, ClosingTheWindowKeepsTheApplicationAndShowWindowBringsItBack)
 {
-    QMenu* menu = telvaneMenu();
-    ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->title(), QStringLiteral("Telvane"));
-    QStringList texts;
-    for (QAction* action : menu->actions()) {
-        if (!action->isSeparator()) {
-            texts << action->text();
-        }
-    }
-    EXPECT_EQ(texts, (QStringList{QStringLiteral("Über Telvane"), QStringLiteral("Beenden")}));
-    auto* quit = app_.window().findChild<QAction*>(QStringLiteral("quitAction"));
-    ASSERT_NE(quit, nullptr);
-    EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-}
-
-TEST_F(ShellWindowTest, AboutBoxShowsNameVersionAndTheCreditsAsALink)
-{
-    auto* about = app_.window().findChild<QAction*>(QStringLiteral("aboutAction"));
-    ASSERT_NE(about, nullptr);
-    about->trigger();
-    auto* box = app_.window().findChild<QMessageBox*>(QStringLiteral("aboutBox"));
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("Über Telvane"));
-    EXPECT_TRUE(box->text().contains(QStringLiteral("Telvane")));
-    EXPECT_TRUE(box->text().contains(QStringLiteral(TELVANE_VERSION)));
-    EXPECT_TRUE(box->text().contains(QStringLiteral("<a href=\"https://telvane.org/\">")));
-    EXPECT_TRUE(box->textInteractionFlags() & Qt::LinksAccessibleByKeyboard);
-
-    // A second choice of the item brings the same box forward.
-    about->trigger();
-    EXPECT_EQ(app_.window().findChildren<QMessageBox*>(QStringLiteral("aboutBox")).size(), 1);
-    box->close();
-}
-
-TEST_F(ShellWindowTest, ClosingTheWindowKeepsTheApplicationAndShowWindowBringsItBack)
-{
-    app_.showWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app_.window()));
+    TelvaneApp app;
+    app.showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app.window()));
     QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
 
-    EXPECT_TRUE(app_.window().close());
+    EXPECT_TRUE(app.window().close());
     QCoreApplication::processEvents();
-    EXPECT_FALSE(app_.window().isVisible());
+    EXPECT_FALSE(app.window().isVisible());
     EXPECT_EQ(quitting.count(), 0);
 
-    app_.showWindow();
-    EXPECT_TRUE(app_.window().isVisible());
+    app.showWindow();
+    EXPECT_TRUE(app.window().isVisible());
+}
+
+TEST(SingleInstanceTest, LaterStartOnTheSameStoreAsksTheRunningOneToComeForward)
+{
+    const QString userStore = SingleInstance::socketNameForStore(QStringLiteral("/home/a/.local/share/x.sqlite3"));
+    SingleInstance first(userStore);
+    ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+    EXPECT_EQ(QFileInfo(first.socketPath()).dir(), QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")));
+    QSignalSpy activations(&first, &SingleInstance::activationRequested);
+
+    // An instance on another store (the demo's) runs beside it.
+    SingleInstance demo(SingleInstance::socketNameForStore(QStringLiteral("/tmp/demo/x.sqlite3")));
+    EXPECT_EQ(demo.claim(), SingleInstance::Role::primary);
+
+    // The later start blocks until the running one answers, so it runs on a
+    // thread of its own while this one serves.
+    auto second = std::async(std::launch::async, [&userStore] { return SingleInstance(userStore).claim(); });
+    while (second.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(second.get(), SingleInstance::Role::secondary);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(activations.count(), 1);
 }
 
 }  // namespace
