@@ -1,31 +1,39 @@
 #pragma once
 
 // A transport whose connections are driven by the test: it records what the
-// client sends and lets the test report states, feed bytes, end the stream or
-// fail. Every handler and completion is posted to the queue given at
-// construction (a VirtualEventLoop in the unit tests), never run inline.
+// client sends and lets the test report states and feed bytes. Every handler
+// and completion is posted to the queue given at construction (a
+// VirtualEventLoop in the unit tests), never run inline. The script and the
+// observations may be called from any thread.
 
 #include "platform/Connection.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telvane::test {
 
 class ScriptedConnection final : public Connection {
 public:
-    ScriptedConnection(SerialQueue& queue, std::string host, std::uint16_t port, double connectTimeoutSeconds);
+    ScriptedConnection(SerialQueue& queue, std::string host, std::uint16_t port, double connectTimeoutSeconds)
+        : queue_(queue), host_(std::move(host)), port_(port), connectTimeoutSeconds_(connectTimeoutSeconds)
+    {
+    }
 
-    void setStateHandler(StateHandler handler) override;
-    void start() override;
-    // Recorded and completed successfully (or with the error set by
-    // failSends); after cancel() completed with an error and not recorded.
+    void setStateHandler(StateHandler handler) override
+    {
+        locked([&] { stateHandler_ = std::move(handler); });
+    }
+    void start() override { locked([this] { isStarted_ = true; }); }
+    // Recorded and completed successfully; after cancel() completed with an
+    // error and not recorded.
     void send(Bytes data, SendCompletion completion) override;
+    // Takes up to `maximum` of the bytes fed so far, or waits for more.
     void receive(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion) override;
     // Completes a pending receive with an error and reports `cancelled`
     // (once), as a real connection does.
@@ -33,36 +41,26 @@ public:
 
     // ---- Script -------------------------------------------------------------
     void reportState(ConnectionState state, std::optional<std::string> error = std::nullopt);
-    // Queues bytes from the broker; a pending receive takes up to its maximum.
-    void feed(Bytes data);
-    // The broker closed the stream: the pending (or next) receive reports it.
-    void endStream();
-    // The pending (or next) receive completes with this error.
-    void failReceive(std::string error);
-    // Later sends complete with this error (none: successfully again).
-    void failSends(std::optional<std::string> error);
+    // Bytes from the broker, for the pending or the next receives.
+    void feed(const Bytes& data);
 
     // ---- Observations -------------------------------------------------------
     [[nodiscard]] const std::string& host() const { return host_; }
     [[nodiscard]] std::uint16_t port() const { return port_; }
     [[nodiscard]] double connectTimeoutSeconds() const { return connectTimeoutSeconds_; }
-    [[nodiscard]] bool isStarted() const;
-    [[nodiscard]] bool isCancelled() const;
-    [[nodiscard]] bool hasPendingReceive() const;
-    // The largest `maximum` any receive asked for.
-    [[nodiscard]] std::size_t largestReceiveMaximum() const;
+    [[nodiscard]] bool isStarted() const { return locked([this] { return isStarted_; }); }
+    [[nodiscard]] bool isCancelled() const { return locked([this] { return isCancelled_; }); }
     // Every recorded send, one framed packet each, in order.
-    [[nodiscard]] std::vector<Bytes> sent() const;
-    // The first bytes of the recorded sends, in order.
-    [[nodiscard]] std::vector<std::uint8_t> sentTypes() const;
+    [[nodiscard]] std::vector<Bytes> sent() const { return locked([this] { return sent_; }); }
 
 private:
-    struct PendingReceive {
-        std::size_t maximum = 0;
-        ReceiveCompletion completion;
-    };
-
-    // Satisfies the pending receive if there is something to report. Locked.
+    template <typename Step>
+    auto locked(Step step) const -> decltype(step())
+    {
+        const std::lock_guard lock(mutex_);
+        return step();
+    }
+    // Completes the pending receive if there is something to report. Locked.
     void serveReceive();
 
     SerialQueue& queue_;
@@ -75,12 +73,9 @@ private:
     bool isStarted_ = false;
     bool isCancelled_ = false;
     std::vector<Bytes> sent_;
-    std::optional<std::string> sendError_;
-    std::optional<PendingReceive> pendingReceive_;
-    std::size_t largestReceiveMaximum_ = 0;
-    std::deque<std::uint8_t> inbound_;
-    bool isEndOfStream_ = false;
-    std::optional<std::string> receiveError_;
+    Bytes inbound_;
+    std::size_t receiveMaximum_ = 0;
+    ReceiveCompletion pendingReceive_;
 };
 
 class ScriptedTransport final : public Transport {
@@ -89,7 +84,11 @@ public:
 
     [[nodiscard]] SerialQueue& queue() override { return queue_; }
     [[nodiscard]] std::shared_ptr<Connection> makeConnection(const std::string& host, std::uint16_t port,
-                                                             double connectTimeoutSeconds) override;
+                                                             double connectTimeoutSeconds) override
+    {
+        return connections_.emplace_back(
+            std::make_shared<ScriptedConnection>(queue_, host, port, connectTimeoutSeconds));
+    }
 
     // Every connection made, oldest first.
     [[nodiscard]] const std::vector<std::shared_ptr<ScriptedConnection>>& connections() const
