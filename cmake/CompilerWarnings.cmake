@@ -11,7 +11,6 @@ target_compile_options(telvane_warnings INTERFACE
   -Wnon-virtual-dtor    # interfaces are deleted through base pointers
   -Wold-style-cast      # casts should say which kind they are
   -Woverloaded-virtual  # a mistyped override should not compile silently
-  -Wnull-dereference    # cheap extra check in optimised builds
   -Wimplicit-fallthrough
 )
 if(TELVANE_WARNINGS_AS_ERRORS)
