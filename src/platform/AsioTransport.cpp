@@ -5,12 +5,7 @@
 #if defined(__SANITIZE_THREAD__)
 #define ASIO_DISABLE_FENCED_BLOCK
 #endif
-// GCC's -Wnull-dereference fires inside Asio's inlined scheduler code, in
-// paths Asio guards itself; only the library's own code is exempted.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnull-dereference"
 #include <asio.hpp>
-#pragma GCC diagnostic pop
 
 #include <pthread.h>
 
