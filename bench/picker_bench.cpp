@@ -15,6 +15,7 @@
 #include "ui/SettingsWindow.h"
 #include "ui/TopicPickerDialog.h"
 #include "ui/TopicTreeNode.h"
+#include "support/TempDir.h"
 
 #include <QApplication>
 #include <QTest>
@@ -36,25 +37,10 @@ using namespace telvane;
 
 class Scratch {
 public:
-    Scratch()
-    {
-        std::string pattern = (fs::temp_directory_path() / "telvane-window-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        dir_ = pattern;
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    [[nodiscard]] fs::path database() const { return dir_ / "defaults.sqlite3"; }
+    [[nodiscard]] fs::path database() const { return dir_.path() / "defaults.sqlite3"; }
 
 private:
-    fs::path dir_;
+    telvane::test::TempDir dir_;
 };
 
 class NoReload final : public WidgetReloader {

@@ -4,6 +4,7 @@
 
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "support/TempDir.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -24,26 +25,10 @@ constexpr std::size_t kMaxMessages = 50;
 // A fresh database file, removed with its directory at the end.
 class Scratch {
 public:
-    Scratch()
-    {
-        std::string pattern = (fs::temp_directory_path() / "telvane-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        dir_ = pattern;
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-
-    [[nodiscard]] fs::path database() const { return dir_ / "group.org.telvane.Telvane" / "defaults.sqlite3"; }
+    [[nodiscard]] fs::path database() const { return dir_.path() / "group.org.telvane.Telvane" / "defaults.sqlite3"; }
 
 private:
-    fs::path dir_;
+    telvane::test::TempDir dir_;
 };
 
 // A second connection, standing in for the widget or another process.

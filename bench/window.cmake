@@ -2,7 +2,9 @@
 # and the one-second refresh tick, beside store-load and sort baselines.
 if(TARGET telvane_gui)
   find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
-  add_executable(picker_bench ${CMAKE_CURRENT_LIST_DIR}/picker_bench.cpp)
+  add_executable(picker_bench ${CMAKE_CURRENT_LIST_DIR}/picker_bench.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/TempDir.cpp)
+  target_include_directories(picker_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(picker_bench PRIVATE telvane_gui Qt6::Test benchmark::benchmark telvane_warnings)
   set_target_properties(picker_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
