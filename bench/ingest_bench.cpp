@@ -82,9 +82,9 @@ double processCpuSeconds()
     return cpuSeconds(usage);
 }
 
-class CountingReloader final : public WidgetReloader {
+class CountingReloadSignal final : public ReloadSignal {
 public:
-    void reloadAllTimelines() override { ++count; }
+    void emitReload() override { ++count; }
     long count = 0;  // main loop thread only
 };
 
@@ -193,7 +193,7 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
     store.saveConfig(config);
 
     ThreadEventLoop loop;
-    CountingReloader reloader;
+    CountingReloadSignal reloader;
     auto counter = std::make_shared<PublishCounter>();
     std::shared_ptr<Transport> transport;
     if (countPackets) {

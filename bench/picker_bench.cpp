@@ -9,7 +9,7 @@
 //                           new topic), C=0: unchanged
 
 #include "model/SharedStore.h"
-#include "platform/NotificationCenter.h"
+#include "platform/ConfigChangedSignal.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
@@ -43,9 +43,9 @@ private:
     telvane::test::TempDir dir_;
 };
 
-class NoReload final : public WidgetReloader {
+class NoReload final : public ReloadSignal {
 public:
-    void reloadAllTimelines() override {}
+    void emitReload() override {}
 };
 
 class Disconnected final : public ConnectionStatus {
@@ -97,7 +97,7 @@ struct WindowUnderTest {
         writer.saveConfig(config);
         writer.saveMessages(makeMessages(50));
         writer.saveDiscoveredTopics(topics);
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, notifications, status);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
@@ -109,7 +109,7 @@ struct WindowUnderTest {
     SharedStore writer;  // another connection, like the client's writes
     QtEventLoop loop;
     NoReload reloader;
-    NotificationCenter notifications;
+    ConfigChangedSignal configChanged;
     Disconnected status;
     TopicSet topics;
     std::unique_ptr<SettingsWindow> window;

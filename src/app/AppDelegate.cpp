@@ -3,11 +3,11 @@
 namespace telvane {
 
 AppDelegate::AppDelegate(EventLoop& mainLoop, std::shared_ptr<Transport> transport, SharedStore& store,
-                         WidgetReloader& widgets, NotificationCenter& notifications)
+                         ReloadSignal& reloadSignal, ConfigChangedSignal& configChanged)
     : store_(store),
-      widgets_(widgets),
-      notifications_(notifications),
-      mqtt_(MQTTClient::create(mainLoop, std::move(transport), store, widgets))
+      reloadSignal_(reloadSignal),
+      configChanged_(configChanged),
+      mqtt_(MQTTClient::create(mainLoop, std::move(transport), store, reloadSignal))
 {
 }
 
@@ -15,7 +15,7 @@ AppDelegate::~AppDelegate()
 {
     // The observer captures `this`; a post after we are gone must not reach it.
     if (configObserver_) {
-        notifications_.removeObserver(*configObserver_);
+        configChanged_.removeObserver(*configObserver_);
     }
 }
 
@@ -23,23 +23,16 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     const MQTTConfig config = store_.loadConfig();
     store_.pruneMessages(config.topics);
-    widgets_.reloadAllTimelines();
-    reloadClientConfig();
+    reloadSignal_.emitReload();
     mqtt_->connect();
     if (!configObserver_) {
-        configObserver_ = notifications_.addObserver(kConfigDidChangeNotification, [this] { configDidChange(); });
+        configObserver_ = configChanged_.addObserver([this] { configDidChange(); });
     }
 }
 
 void AppDelegate::configDidChange()
 {
-    reloadClientConfig();
     mqtt_->connect();
-}
-
-void AppDelegate::reloadClientConfig()
-{
-    mqtt_->setConfig(store_.loadConfig());
 }
 
 }  // namespace telvane

@@ -8,8 +8,8 @@
 #include "mqtt/MQTTClient.h"
 #include "platform/Connection.h"
 #include "platform/EventLoop.h"
-#include "platform/NotificationCenter.h"
-#include "platform/WidgetCenter.h"
+#include "platform/ConfigChangedSignal.h"
+#include "platform/ReloadSignal.h"
 
 #include <memory>
 #include <optional>
@@ -19,10 +19,10 @@ namespace telvane {
 class AppDelegate {
 public:
     // Creates the client (which reads the stored configuration); connects nothing yet.
-    AppDelegate(EventLoop& mainLoop, std::shared_ptr<Transport> transport,
-                SharedStore& store = SharedStore::shared(), WidgetReloader& widgets = WidgetCenter::shared(),
-                NotificationCenter& notifications = NotificationCenter::defaultCenter());
-    // Stops observing "MQTTConfigDidChange" and drops the client with its connection.
+    // The parts must outlive the delegate.
+    AppDelegate(EventLoop& mainLoop, std::shared_ptr<Transport> transport, SharedStore& store,
+                ReloadSignal& reloadSignal, ConfigChangedSignal& configChanged);
+    // Stops observing configuration changes and drops the client with its connection.
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
@@ -32,20 +32,18 @@ public:
     // and starts observing configuration changes.
     void applicationDidFinishLaunching();
 
-    // Reloads the stored configuration into the client and reconnects.
+    // Reconnects the client, which reads the stored configuration anew.
     void configDidChange();
 
     // The one client; never replaced.
     [[nodiscard]] const std::shared_ptr<MQTTClient>& mqtt() const { return mqtt_; }
 
 private:
-    void reloadClientConfig();
-
     SharedStore& store_;
-    WidgetReloader& widgets_;
-    NotificationCenter& notifications_;
+    ReloadSignal& reloadSignal_;
+    ConfigChangedSignal& configChanged_;
     std::shared_ptr<MQTTClient> mqtt_;
-    std::optional<NotificationCenter::ObserverId> configObserver_;
+    std::optional<ConfigChangedSignal::ObserverId> configObserver_;
 };
 
 }  // namespace telvane

@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "platform/AsioTransport.h"
+#include "ui/ClientConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
 
@@ -44,11 +45,16 @@ void TelvaneApp::configureApplication()
 TelvaneApp::TelvaneApp(LaunchOptions options)
     : options_(std::move(options)),
       eventLoop_(std::make_unique<QtEventLoop>()),
-      delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>()))
+      store_(SharedStore::defaultDatabasePath()),
+      reloadSignal_(DBusReloadSignal::sessionBusAddress()),
+      delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>(), store_, reloadSignal_,
+                                              configChanged_)),
+      status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt()))
 {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    window_->setCentralWidget(new SettingsWindow(*delegate_->mqtt()));
+    window_->setCentralWidget(
+        new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_));
     window_->installEventFilter(this);
     buildMenu();
     buildTrayIcon();
@@ -60,6 +66,7 @@ TelvaneApp::~TelvaneApp()
     // The window observes the client; it goes before the delegate drops it.
     trayIcon_.reset();
     window_.reset();
+    status_.reset();
     delegate_.reset();
 }
 

@@ -9,6 +9,9 @@
 
 #include "app/AppDelegate.h"
 #include "app/UnixSignalWatcher.h"
+#include "model/SharedStore.h"
+#include "platform/ConfigChangedSignal.h"
+#include "platform/DBusReloadSignal.h"
 
 #include <QObject>
 #include <QString>
@@ -22,6 +25,7 @@ class QSystemTrayIcon;
 
 namespace telvane {
 
+class ClientConnectionStatus;
 class QtEventLoop;
 
 // Hidden options for the screenshot and the start-up benchmark.
@@ -41,6 +45,9 @@ public:
     // Call right after creating the QApplication.
     static void configureApplication();
 
+    // Creates every part of the application: the store at
+    // SharedStore::defaultDatabasePath(), the reload signal on the session
+    // bus, the delegate with its client, and the window.
     explicit TelvaneApp(LaunchOptions options = {});
     ~TelvaneApp() override;
 
@@ -61,9 +68,14 @@ private:
     void onWindowFirstPainted();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // Declared in the order of creation; each part outlives those after it.
     LaunchOptions options_;
     std::unique_ptr<QtEventLoop> eventLoop_;
+    SharedStore store_;
+    DBusReloadSignal reloadSignal_;
+    ConfigChangedSignal configChanged_;
     std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<ClientConnectionStatus> status_;
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;

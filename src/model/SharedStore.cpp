@@ -24,7 +24,7 @@ constexpr const char* kMessagesKey = "messages";
 constexpr const char* kDisplayItemsKey = "displayItems";
 constexpr const char* kDiscoveredTopicsKey = "discoveredTopics";
 
-constexpr const char* kSuiteDirectory = "group.org.telvane.Telvane";
+constexpr const char* kStoreDirectory = "group.org.telvane.Telvane";
 constexpr const char* kDatabaseFile = "defaults.sqlite3";
 
 // The configuration holds the broker password.
@@ -141,7 +141,7 @@ const std::shared_ptr<const TopicSet>& emptyTopics()
 // has committed a change since it was read, which PRAGMA data_version tells.
 // The store's own writes do not change data_version, so each write replaces
 // (or drops) the cached document of the key it wrote.
-struct SharedStore::Suite {
+struct SharedStore::Database {
     sqlite3* db = nullptr;
     sqlite3_stmt* selectValue = nullptr;
     sqlite3_stmt* upsertValue = nullptr;
@@ -154,11 +154,11 @@ struct SharedStore::Suite {
     std::optional<std::vector<MQTTDisplayItem>> displayItems;
     std::shared_ptr<const TopicSet> discoveredTopics;
 
-    Suite() = default;
-    Suite(const Suite&) = delete;
-    Suite& operator=(const Suite&) = delete;
+    Database() = default;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
 
-    ~Suite()
+    ~Database()
     {
         sqlite3_finalize(selectValue);
         sqlite3_finalize(upsertValue);
@@ -166,30 +166,30 @@ struct SharedStore::Suite {
         sqlite3_close_v2(db);
     }
 
-    static std::unique_ptr<Suite> open(const std::filesystem::path& path)
+    static std::unique_ptr<Database> open(const std::filesystem::path& path)
     {
         const auto dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
         if (!ensurePrivateDirectory(dir) || !ensurePrivateDatabaseFile(path)) {
             return nullptr;
         }
-        auto suite = std::make_unique<Suite>();
+        auto database = std::make_unique<Database>();
         // No SQLITE_OPEN_CREATE: the file exists with its mode set above. No
         // mutex: the store is used from the main thread only.
-        if (sqlite3_open_v2(path.c_str(), &suite->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+        if (sqlite3_open_v2(path.c_str(), &database->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                             nullptr)
             != SQLITE_OK) {
             return nullptr;
         }
-        sqlite3_busy_timeout(suite->db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(database->db, kBusyTimeoutMs);
         // A file that is not a database fails here and is left as it is.
-        if (sqlite3_exec(suite->db, kSetUpStatements, nullptr, nullptr, nullptr) != SQLITE_OK
-            || !suite->prepare(kSelectValue, &suite->selectValue)
-            || !suite->prepare(kUpsertValue, &suite->upsertValue)
-            || !suite->prepare(kDataVersion, &suite->dataVersion)) {
+        if (sqlite3_exec(database->db, kSetUpStatements, nullptr, nullptr, nullptr) != SQLITE_OK
+            || !database->prepare(kSelectValue, &database->selectValue)
+            || !database->prepare(kUpsertValue, &database->upsertValue)
+            || !database->prepare(kDataVersion, &database->dataVersion)) {
             return nullptr;
         }
-        suite->knownVersion = suite->currentDataVersion();
-        return suite;
+        database->knownVersion = database->currentDataVersion();
+        return database;
     }
 
     bool prepare(const char* sql, sqlite3_stmt** statement)
@@ -276,14 +276,6 @@ struct SharedStore::Suite {
     }
 };
 
-SharedStore& SharedStore::shared()
-{
-    // Never destroyed: the process may still deliver a message while static
-    // objects are torn down.
-    static SharedStore* const store = new SharedStore(defaultDatabasePath());
-    return *store;
-}
-
 std::optional<std::filesystem::path> SharedStore::defaultDatabasePath()
 {
     std::filesystem::path base;
@@ -295,13 +287,13 @@ std::optional<std::filesystem::path> SharedStore::defaultDatabasePath()
     } else {
         return std::nullopt;
     }
-    return base / kSuiteDirectory / kDatabaseFile;
+    return base / kStoreDirectory / kDatabaseFile;
 }
 
 SharedStore::SharedStore(std::optional<std::filesystem::path> databasePath)
 {
     if (databasePath) {
-        defaults_ = Suite::open(*databasePath);
+        database_ = Database::open(*databasePath);
     }
 }
 
@@ -309,46 +301,46 @@ SharedStore::~SharedStore() = default;
 
 bool SharedStore::isAvailable() const
 {
-    return defaults_ != nullptr;
+    return database_ != nullptr;
 }
 
 MQTTConfig SharedStore::loadConfig()
 {
-    if (!defaults_) {
+    if (!database_) {
         return MQTTConfig::defaultConfig();
     }
-    defaults_->synchronize();
-    if (!defaults_->config) {
-        defaults_->config = defaults_->read<MQTTConfig>(kConfigKey, configFromJson)
+    database_->synchronize();
+    if (!database_->config) {
+        database_->config = database_->read<MQTTConfig>(kConfigKey, configFromJson)
                                 .value_or(MQTTConfig::defaultConfig());
     }
-    return *defaults_->config;
+    return *database_->config;
 }
 
 void SharedStore::saveConfig(const MQTTConfig& config)
 {
-    if (!defaults_) {
+    if (!database_) {
         return;
     }
-    defaults_->store(kConfigKey, toJson(config), defaults_->config, config);
+    database_->store(kConfigKey, toJson(config), database_->config, config);
 }
 
 std::vector<MQTTMessage> SharedStore::loadMessages()
 {
-    if (!defaults_) {
+    if (!database_) {
         return {};
     }
-    defaults_->synchronize();
-    if (!defaults_->messages) {
-        defaults_->messages = defaults_->read<std::vector<MQTTMessage>>(kMessagesKey, messagesFromJson)
+    database_->synchronize();
+    if (!database_->messages) {
+        database_->messages = database_->read<std::vector<MQTTMessage>>(kMessagesKey, messagesFromJson)
                                   .value_or(std::vector<MQTTMessage>{});
     }
-    return *defaults_->messages;
+    return *database_->messages;
 }
 
 void SharedStore::saveMessages(const std::vector<MQTTMessage>& messages)
 {
-    if (!defaults_) {
+    if (!database_) {
         return;
     }
     // JSON has no infinity or NaN; writing one would make the whole list
@@ -359,7 +351,7 @@ void SharedStore::saveMessages(const std::vector<MQTTMessage>& messages)
     if (!encodable) {
         return;
     }
-    defaults_->store(kMessagesKey, toJson(messages), defaults_->messages, messages);
+    database_->store(kMessagesKey, toJson(messages), database_->messages, messages);
 }
 
 void SharedStore::appendMessage(const MQTTMessage& message, std::size_t maxCount)
@@ -385,24 +377,24 @@ void SharedStore::pruneMessages(const std::vector<std::string>& keepingTopics)
 
 std::vector<MQTTDisplayItem> SharedStore::loadDisplayItems()
 {
-    if (!defaults_) {
+    if (!database_) {
         return {};
     }
-    defaults_->synchronize();
-    if (!defaults_->displayItems) {
-        defaults_->displayItems =
-            defaults_->read<std::vector<MQTTDisplayItem>>(kDisplayItemsKey, displayItemsFromJson)
+    database_->synchronize();
+    if (!database_->displayItems) {
+        database_->displayItems =
+            database_->read<std::vector<MQTTDisplayItem>>(kDisplayItemsKey, displayItemsFromJson)
                 .value_or(std::vector<MQTTDisplayItem>{});
     }
-    return *defaults_->displayItems;
+    return *database_->displayItems;
 }
 
 void SharedStore::saveDisplayItems(const std::vector<MQTTDisplayItem>& items)
 {
-    if (!defaults_) {
+    if (!database_) {
         return;
     }
-    defaults_->store(kDisplayItemsKey, toJson(items), defaults_->displayItems, items);
+    database_->store(kDisplayItemsKey, toJson(items), database_->displayItems, items);
 }
 
 void SharedStore::removeDisplayItem(const std::string& uuid)
@@ -417,21 +409,21 @@ void SharedStore::removeDisplayItem(const std::string& uuid)
 
 std::shared_ptr<const TopicSet> SharedStore::loadDiscoveredTopics()
 {
-    if (!defaults_) {
+    if (!database_) {
         return emptyTopics();
     }
-    defaults_->synchronize();
-    if (!defaults_->discoveredTopics) {
-        auto topics = defaults_->read<TopicSet>(kDiscoveredTopicsKey, topicsFromJson);
-        defaults_->discoveredTopics =
+    database_->synchronize();
+    if (!database_->discoveredTopics) {
+        auto topics = database_->read<TopicSet>(kDiscoveredTopicsKey, topicsFromJson);
+        database_->discoveredTopics =
             topics ? std::make_shared<const TopicSet>(std::move(*topics)) : emptyTopics();
     }
-    return defaults_->discoveredTopics;
+    return database_->discoveredTopics;
 }
 
 void SharedStore::saveDiscoveredTopics(const TopicSet& topics)
 {
-    if (!defaults_) {
+    if (!database_) {
         return;
     }
     Json json = Json::array();
@@ -440,13 +432,13 @@ void SharedStore::saveDiscoveredTopics(const TopicSet& topics)
         json.push_back(topic);
     }
     const std::string text = encodeJsonDocument(json);
-    auto& suite = *defaults_;
-    if (suite.write(kDiscoveredTopicsKey, text) && encodedLosslessly(text)) {
-        suite.discoveredTopics = std::make_shared<const TopicSet>(topics);
+    auto& database = *database_;
+    if (database.write(kDiscoveredTopicsKey, text) && encodedLosslessly(text)) {
+        database.discoveredTopics = std::make_shared<const TopicSet>(topics);
     } else {
-        suite.discoveredTopics.reset();
+        database.discoveredTopics.reset();
     }
-    suite.synchronize();
+    database.synchronize();
 }
 
 }  // namespace telvane

@@ -21,16 +21,13 @@ using TopicSet = std::unordered_set<std::string>;
 
 class SharedStore {
 public:
-    // The process-wide store at defaultDatabasePath(), opened on first use.
-    static SharedStore& shared();
-
     // ${XDG_DATA_HOME:-$HOME/.local/share}/group.org.telvane.Telvane/defaults.sqlite3,
     // or no value when neither variable is usable.
     [[nodiscard]] static std::optional<std::filesystem::path> defaultDatabasePath();
 
     // Opens (creating where needed, private permissions) the database at
     // `databasePath`. No path, or a database that cannot be opened, gives a
-    // store without suite: defaults on read, writes dropped.
+    // store without database: defaults on read, writes dropped.
     explicit SharedStore(std::optional<std::filesystem::path> databasePath);
     ~SharedStore();
     SharedStore(const SharedStore&) = delete;
@@ -60,8 +57,8 @@ public:
     void saveDiscoveredTopics(const TopicSet& topics);
 
 private:
-    struct Suite;
-    std::unique_ptr<Suite> defaults_;  // absent when the database could not be opened
+    struct Database;
+    std::unique_ptr<Database> database_;  // absent when the database could not be opened
 };
 
 }  // namespace telvane

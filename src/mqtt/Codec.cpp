@@ -1,5 +1,7 @@
 #include "mqtt/Codec.h"
 
+#include "model/Utf8.h"
+
 #include <array>
 #include <random>
 
@@ -276,7 +278,7 @@ std::optional<PublishMessage> parsePublish(ByteView body, MQTTProtocolVersion ve
         return std::nullopt;
     }
     const auto topic = readString(body);
-    if (topic.status != ReadStatus::ok || !isValidUTF8(asBytes(topic.value))) {
+    if (topic.status != ReadStatus::ok || !isValidUTF8(topic.value)) {
         return std::nullopt;
     }
     std::size_t payloadStart = topic.length;
@@ -294,62 +296,12 @@ std::optional<PublishMessage> parsePublish(ByteView body, MQTTProtocolVersion ve
     const auto payload = body.subspan(payloadStart);
     PublishMessage message;
     message.topic.assign(topic.value);
-    if (isValidUTF8(payload)) {
+    if (isValidUTF8(asText(payload))) {
         message.payload.assign(asText(payload));
     } else {
         message.payload = base64Encode(payload);
     }
     return message;
-}
-
-bool isValidUTF8(ByteView bytes)
-{
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const std::uint8_t b = bytes[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t extra = 0;
-        // Bounds of the second byte rule out overlong forms, surrogates and
-        // code points above U+10FFFF (RFC 3629, section 4).
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            if (b == 0xE0) {
-                low = 0xA0;
-            } else if (b == 0xED) {
-                high = 0x9F;
-            }
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            if (b == 0xF0) {
-                low = 0x90;
-            } else if (b == 0xF4) {
-                high = 0x8F;
-            }
-        } else {
-            return false;
-        }
-        if (n - i <= extra) {
-            return false;
-        }
-        if (bytes[i + 1] < low || bytes[i + 1] > high) {
-            return false;
-        }
-        for (std::size_t k = 2; k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0u) != 0x80u) {
-                return false;
-            }
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 std::string base64Encode(ByteView bytes)

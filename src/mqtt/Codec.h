@@ -149,8 +149,6 @@ struct PublishMessage {
 
 // ---- Text helpers ---------------------------------------------------------
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-[[nodiscard]] bool isValidUTF8(ByteView bytes);
 // RFC 4648 Base64, standard alphabet, padded, no line breaks.
 [[nodiscard]] std::string base64Encode(ByteView bytes);
 

@@ -70,8 +70,8 @@ struct Inbound {
 // main thread only, which may therefore read them without the lock.
 struct MQTTClient::State {
     State(MQTTClient& owner, EventLoop& mainLoop, std::shared_ptr<Transport> transport, SharedStore& store,
-          WidgetReloader& widgets)
-        : owner_(owner), mainLoop_(mainLoop), transport_(std::move(transport)), store_(store), widgets_(widgets)
+          ReloadSignal& reloadSignal)
+        : owner_(owner), mainLoop_(mainLoop), transport_(std::move(transport)), store_(store), reloadSignal_(reloadSignal)
     {
     }
 
@@ -79,7 +79,7 @@ struct MQTTClient::State {
     EventLoop& mainLoop_;
     const std::shared_ptr<Transport> transport_;
     SharedStore& store_;
-    WidgetReloader& widgets_;
+    ReloadSignal& reloadSignal_;
 
     // Main thread only.
     TimerHandle keepAliveTimer_;
@@ -679,7 +679,7 @@ struct MQTTClient::State {
             callback(message);
             discovered.stored.reset();  // the callback may have written the store
         }
-        widgets_.reloadAllTimelines();
+        reloadSignal_.emitReload();
     }
 
     // On destruction: nothing may call back into the client any more.
@@ -698,14 +698,14 @@ struct MQTTClient::State {
 };
 
 std::shared_ptr<MQTTClient> MQTTClient::create(EventLoop& mainLoop, std::shared_ptr<Transport> transport,
-                                               SharedStore& store, WidgetReloader& widgets)
+                                               SharedStore& store, ReloadSignal& reloadSignal)
 {
-    return std::shared_ptr<MQTTClient>(new MQTTClient(mainLoop, std::move(transport), store, widgets));
+    return std::shared_ptr<MQTTClient>(new MQTTClient(mainLoop, std::move(transport), store, reloadSignal));
 }
 
 MQTTClient::MQTTClient(EventLoop& mainLoop, std::shared_ptr<Transport> transport, SharedStore& store,
-                       WidgetReloader& widgets)
-    : state_(std::make_unique<State>(*this, mainLoop, std::move(transport), store, widgets))
+                       ReloadSignal& reloadSignal)
+    : state_(std::make_unique<State>(*this, mainLoop, std::move(transport), store, reloadSignal))
 {
     state_->config_ = store.loadConfig();
 }

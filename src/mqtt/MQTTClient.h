@@ -12,7 +12,7 @@
 #include "model/SharedStore.h"
 #include "platform/Connection.h"
 #include "platform/EventLoop.h"
-#include "platform/WidgetCenter.h"
+#include "platform/ReloadSignal.h"
 
 #include <functional>
 #include <memory>
@@ -26,8 +26,7 @@ public:
     // Reads the stored configuration; connects nothing yet. The client is
     // held by shared_ptr so that callbacks can hold it weakly.
     static std::shared_ptr<MQTTClient> create(EventLoop& mainLoop, std::shared_ptr<Transport> transport,
-                                              SharedStore& store = SharedStore::shared(),
-                                              WidgetReloader& widgets = WidgetCenter::shared());
+                                              SharedStore& store, ReloadSignal& reloadSignal);
     ~MQTTClient();
     MQTTClient(const MQTTClient&) = delete;
     MQTTClient& operator=(const MQTTClient&) = delete;
@@ -50,7 +49,7 @@ public:
 
 private:
     MQTTClient(EventLoop& mainLoop, std::shared_ptr<Transport> transport, SharedStore& store,
-               WidgetReloader& widgets);
+               ReloadSignal& reloadSignal);
 
     struct State;
     std::unique_ptr<State> state_;

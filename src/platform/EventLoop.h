@@ -12,7 +12,7 @@ namespace telvane {
 class Timer {
 public:
     virtual ~Timer() = default;
-    // Stops the timer; its block never runs again. Idempotent.
+    // Stops the timer; its action never runs again. Idempotent.
     virtual void invalidate() = 0;
 };
 
@@ -53,9 +53,9 @@ public:
     // Callable from any thread.
     virtual void post(std::function<void()> task) = 0;
 
-    // Arms a one-shot or repeating timer whose block runs on the loop's
+    // Arms a one-shot or repeating timer whose action runs on the loop's
     // thread. Call on the loop's thread only.
-    [[nodiscard]] virtual TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> block) = 0;
+    [[nodiscard]] virtual TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> action) = 0;
 };
 
 }  // namespace telvane

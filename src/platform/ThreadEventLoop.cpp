@@ -20,7 +20,7 @@ struct TimerEntry {
     Clock::time_point deadline;
     Clock::duration interval;
     bool repeats = false;
-    std::shared_ptr<std::function<void()>> block;  // shared: a repeating block runs unlocked
+    std::shared_ptr<std::function<void()>> action;  // shared: a repeating action runs unlocked
 };
 
 }  // namespace
@@ -46,14 +46,14 @@ public:
 
     void invalidate() override
     {
-        // The block is destroyed outside the lock: it may own handles
+        // The action is destroyed outside the lock: it may own handles
         // whose destruction invalidates other timers of this loop.
-        std::shared_ptr<std::function<void()>> block;
+        std::shared_ptr<std::function<void()>> action;
         if (auto core = core_.lock()) {
             const std::lock_guard lock(core->mutex);
             const auto it = core->timers.find(id_);
             if (it != core->timers.end()) {
-                block = std::move(it->second.block);
+                action = std::move(it->second.action);
                 core->timers.erase(it);
             }
         }
@@ -74,7 +74,7 @@ ThreadEventLoop::ThreadEventLoop()
 
 ThreadEventLoop::~ThreadEventLoop()
 {
-    // Tasks and blocks may own timer handles of this loop; they must not
+    // Tasks and actions may own timer handles of this loop; they must not
     // be destroyed while the lock is held.
     std::deque<std::function<void()>> tasks;
     std::map<std::uint64_t, TimerEntry> timers;
@@ -94,7 +94,7 @@ void ThreadEventLoop::post(std::function<void()> task)
     core_->wake.notify_one();
 }
 
-TimerHandle ThreadEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> block)
+TimerHandle ThreadEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> action)
 {
     const auto step = std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(interval),
                                                 std::chrono::milliseconds(1));
@@ -103,7 +103,7 @@ TimerHandle ThreadEventLoop::schedule(Seconds interval, bool repeats, std::funct
         const std::lock_guard lock(core_->mutex);
         id = core_->nextTimerId++;
         core_->timers.emplace(id, TimerEntry{Clock::now() + step, step, repeats,
-                                             std::make_shared<std::function<void()>>(std::move(block))});
+                                             std::make_shared<std::function<void()>>(std::move(action))});
     }
     core_->wake.notify_one();
     return TimerHandle(std::make_unique<LoopTimer>(core_, id));
@@ -123,7 +123,7 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
             return false;
         }
 
-        std::shared_ptr<std::function<void()>> block;
+        std::shared_ptr<std::function<void()>> action;
         {
             std::unique_lock lock(core_->mutex);
             if (core_->stopRequested) {
@@ -139,7 +139,7 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
             if (due != core_->timers.end() && due->second.deadline <= now) {
                 // A due timer goes before queued tasks, so that a steady
                 // stream of posts cannot starve the timers.
-                block = due->second.block;
+                action = due->second.action;
                 if (due->second.repeats) {
                     auto& entry = due->second;
                     entry.deadline += entry.interval;
@@ -162,9 +162,9 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
                 continue;
             }
         }
-        if (block) {
-            (*block)();
-            block.reset();
+        if (action) {
+            (*action)();
+            action.reset();
             continue;
         }
         while (!batch.empty()) {

@@ -24,15 +24,15 @@ public:
     void post(std::function<void()> task) override;
 
     // Call on the loop's thread (or before it runs). A repeating timer fires
-    // every `interval` from now; ticks missed while a block ran late are
+    // every `interval` from now; ticks missed while a action ran late are
     // skipped, not run in a burst. Intervals below 1 ms count as 1 ms.
-    [[nodiscard]] TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> block) override;
+    [[nodiscard]] TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> action) override;
 
     // Runs tasks and timers on the calling thread until stop().
     void run();
 
     // Runs tasks and timers until `done()` is true (checked after every task
-    // or timer block and at least every 10 ms) or `timeout` has passed.
+    // or timer action and at least every 10 ms) or `timeout` has passed.
     // Returns the last value of `done()`. stop() also ends it.
     bool runUntil(const std::function<bool()>& done, Seconds timeout);
 
@@ -40,7 +40,7 @@ public:
     void runFor(Seconds duration);
 
     // Any thread: makes the running run(), runUntil() or runFor() return
-    // after the task or block that is running, or, when none runs, the next
+    // after the task or action that is running, or, when none runs, the next
     // one at once. Tasks not run yet stay queued.
     void stop();
 

@@ -21,8 +21,8 @@ public:
     {
         if (timer_) {
             timer_->stop();
-            // The block may be running right now (it may be what invalidates
-            // us): let the event loop delete the timer and the block with it.
+            // The action may be running right now (it may be what invalidates
+            // us): let the event loop delete the timer and the action with it.
             timer_->deleteLater();
             timer_.clear();
         }
@@ -43,12 +43,12 @@ void QtEventLoop::post(std::function<void()> task)
     QMetaObject::invokeMethod(context_.get(), std::move(task), Qt::QueuedConnection);
 }
 
-TimerHandle QtEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> block)
+TimerHandle QtEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> action)
 {
     auto* timer = new QTimer(context_.get());
     timer->setTimerType(Qt::PreciseTimer);
     timer->setSingleShot(!repeats);
-    QObject::connect(timer, &QTimer::timeout, timer, std::move(block));
+    QObject::connect(timer, &QTimer::timeout, timer, std::move(action));
     timer->start(std::chrono::round<std::chrono::milliseconds>(interval));
     return TimerHandle(std::make_unique<QtTimer>(timer));
 }

@@ -24,9 +24,9 @@ public:
     // Queues `task` behind the tasks posted before it. Thread-safe.
     void post(std::function<void()> task) override;
 
-    // A precise QTimer. Its block runs on the loop's thread; invalidating the
-    // handle from inside the block is allowed. Call on the loop's thread only.
-    [[nodiscard]] TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> block) override;
+    // A precise QTimer. Its action runs on the loop's thread; invalidating the
+    // handle from inside the action is allowed. Call on the loop's thread only.
+    [[nodiscard]] TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> action) override;
 
 private:
     // Receiver of posted tasks and parent of the timers: tasks and timers die

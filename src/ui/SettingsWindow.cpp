@@ -1,10 +1,8 @@
 #include "ui/SettingsWindow.h"
 
 #include "ui/BrokerBox.h"
-#include "ui/ClientConnectionStatus.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/LineLimitedLabel.h"
-#include "ui/QtEventLoop.h"
 #include "ui/RecentMessagesBox.h"
 #include "ui/TopicPickerDialog.h"
 #include "ui/TopicsBox.h"
@@ -29,32 +27,11 @@ constexpr int kDotSize = 8;
 
 }  // namespace
 
-struct SettingsWindow::OwnedParts {
-    explicit OwnedParts(MQTTClient& client) : status(client.shared_from_this()) {}
-    QtEventLoop loop;
-    ClientConnectionStatus status;
-};
-
-SettingsWindow::SettingsWindow(MQTTClient& client, QWidget* parent)
-    : SettingsWindow(std::make_unique<OwnedParts>(client), parent)
-{
-}
-
-SettingsWindow::SettingsWindow(std::unique_ptr<OwnedParts> owned, QWidget* parent)
-    : QWidget(parent),
-      owned_(std::move(owned)),
-      status_(owned_->status),
-      state_(std::make_unique<SettingsWindowState>(SharedStore::shared(), owned_->loop, WidgetCenter::shared(),
-                                                   NotificationCenter::defaultCenter()))
-{
-    build();
-}
-
-SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, WidgetReloader& widgets,
-                               NotificationCenter& notifications, ConnectionStatus& status, QWidget* parent)
+SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
+                               ConfigChangedSignal& configChanged, ConnectionStatus& status, QWidget* parent)
     : QWidget(parent),
       status_(status),
-      state_(std::make_unique<SettingsWindowState>(store, mainLoop, widgets, notifications))
+      state_(std::make_unique<SettingsWindowState>(store, mainLoop, reloadSignal, configChanged))
 {
     build();
 }

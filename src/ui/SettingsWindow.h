@@ -2,7 +2,7 @@
 
 // The one window of the application: connection status, the broker and topic
 // settings, the recent messages and the topic picker. It edits the stored
-// configuration and announces saves with kConfigDidChangeNotification; it
+// configuration and announces saves with the ConfigChangedSignal; it
 // never drives the connection itself.
 
 #include "ui/SettingsWindowState.h"
@@ -19,7 +19,6 @@ namespace telvane {
 class BrokerBox;
 class ConnectionStatus;
 class LineLimitedLabel;
-class MQTTClient;
 class RecentMessagesBox;
 class TopicPickerDialog;
 class TopicsBox;
@@ -28,12 +27,10 @@ class SettingsWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    // The application's window: the shared store, the widget centre, the
-    // default notification centre, the Qt event loop and `client`'s status.
-    explicit SettingsWindow(MQTTClient& client, QWidget* parent = nullptr);
-    // A window over the given parts; they must outlive it.
-    SettingsWindow(SharedStore& store, EventLoop& mainLoop, WidgetReloader& widgets,
-                   NotificationCenter& notifications, ConnectionStatus& status, QWidget* parent = nullptr);
+    // A window over the given parts; they must outlive it. Reads the store at
+    // once; the refresh tick starts when the window is shown.
+    SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
+                   ConfigChangedSignal& configChanged, ConnectionStatus& status, QWidget* parent = nullptr);
     ~SettingsWindow() override;
     SettingsWindow(const SettingsWindow&) = delete;
     SettingsWindow& operator=(const SettingsWindow&) = delete;
@@ -49,14 +46,10 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    struct OwnedParts;
-    SettingsWindow(std::unique_ptr<OwnedParts> owned, QWidget* parent);
-
     void build();
     void stateChanged(SettingsWindowState::Changes changes);
     void statusChanged();
 
-    std::unique_ptr<OwnedParts> owned_;  // what the application constructor creates
     ConnectionStatus& status_;
     std::unique_ptr<SettingsWindowState> state_;
 

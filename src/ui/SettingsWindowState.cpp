@@ -1,6 +1,6 @@
 #include "ui/SettingsWindowState.h"
 
-#include "ui/Blanks.h"
+#include "ui/TextTrimming.h"
 
 #include <algorithm>
 #include <charconv>
@@ -19,12 +19,12 @@ bool sameTopics(const std::shared_ptr<const TopicSet>& a, const std::shared_ptr<
 
 }  // namespace
 
-SettingsWindowState::SettingsWindowState(SharedStore& store, EventLoop& mainLoop, WidgetReloader& widgets,
-                                         NotificationCenter& notifications)
+SettingsWindowState::SettingsWindowState(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
+                                         ConfigChangedSignal& configChanged)
     : store_(store),
       mainLoop_(mainLoop),
-      widgets_(widgets),
-      notifications_(notifications),
+      reloadSignal_(reloadSignal),
+      configChanged_(configChanged),
       config_(store.loadConfig()),
       messages_(store.loadMessages()),
       displayItems_(store.loadDisplayItems()),
@@ -68,18 +68,18 @@ void SettingsWindowState::saveAndReconnect()
     store_.pruneMessages(config_.topics);
     messages_ = store_.loadMessages();
     notify(kMessagesChanged);
-    notifications_.post(kConfigDidChangeNotification);
+    configChanged_.post();
     reloadWidgets();
 }
 
 void SettingsWindowState::reloadWidgets()
 {
-    widgets_.reloadAllTimelines();
+    reloadSignal_.emitReload();
     delayedReloads_.remove_if([](const DelayedReload& reload) { return reload.fired; });
     DelayedReload& reload = delayedReloads_.emplace_back();
     reload.timer = mainLoop_.schedule(kSecondReloadDelay, false, [this, &reload] {
         reload.fired = true;
-        widgets_.reloadAllTimelines();
+        reloadSignal_.emitReload();
     });
 }
 

@@ -11,8 +11,8 @@
 #include "model/Records.h"
 #include "model/SharedStore.h"
 #include "platform/EventLoop.h"
-#include "platform/NotificationCenter.h"
-#include "platform/WidgetCenter.h"
+#include "platform/ConfigChangedSignal.h"
+#include "platform/DBusReloadSignal.h"
 #include "ui/TopicTreeNode.h"
 
 #include <cstdint>
@@ -45,8 +45,8 @@ public:
 
     // Reads config, messages, display items and discovered topics from the
     // store. Nothing is scheduled until windowShown().
-    SettingsWindowState(SharedStore& store, EventLoop& mainLoop, WidgetReloader& widgets,
-                        NotificationCenter& notifications);
+    SettingsWindowState(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
+                        ConfigChangedSignal& configChanged);
     ~SettingsWindowState();
     SettingsWindowState(const SettingsWindowState&) = delete;
     SettingsWindowState& operator=(const SettingsWindowState&) = delete;
@@ -157,8 +157,8 @@ private:
 
     SharedStore& store_;
     EventLoop& mainLoop_;
-    WidgetReloader& widgets_;
-    NotificationCenter& notifications_;
+    ReloadSignal& reloadSignal_;
+    ConfigChangedSignal& configChanged_;
     std::function<void(Changes)> observer_;
 
     MQTTConfig config_;
@@ -172,7 +172,7 @@ private:
         TimerHandle timer;
         bool fired = false;
     };
-    std::list<DelayedReload> delayedReloads_;  // stable addresses for the timer blocks
+    std::list<DelayedReload> delayedReloads_;  // stable addresses for the timer actions
 
     bool showTopicPicker_ = false;
     std::string modalNewTopic_;

@@ -1,6 +1,6 @@
 #include "ui/TopicsBox.h"
 
-#include "ui/Blanks.h"
+#include "ui/TextTrimming.h"
 #include "ui/LineLimitedLabel.h"
 #include "ui/SettingsWindowState.h"
 #include "ui/WindowStyle.h"

@@ -3,7 +3,7 @@
 // (prune, one reload, connect) are covered end to end.
 
 #include "app/AppDelegate.h"
-#include "platform/VirtualEventLoop.h"
+#include "support/VirtualEventLoop.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
 
@@ -12,9 +12,9 @@
 namespace telvane {
 namespace {
 
-class CountingReloader final : public WidgetReloader {
+class CountingReloadSignal final : public ReloadSignal {
 public:
-    void reloadAllTimelines() override { ++count; }
+    void emitReload() override { ++count; }
     int count = 0;
 };
 
@@ -24,9 +24,9 @@ TEST(AppDelegateTest, EverySavedConfigurationIsLoadedIntoTheClientAndReconnects)
     SharedStore store{dir.path() / "defaults.sqlite3"};
     VirtualEventLoop loop;
     auto transport = std::make_shared<test::ScriptedTransport>(loop);
-    CountingReloader widgets;
-    NotificationCenter notifications;
-    auto delegate = std::make_unique<AppDelegate>(loop, transport, store, widgets, notifications);
+    CountingReloadSignal reloadSignal;
+    ConfigChangedSignal configChanged;
+    auto delegate = std::make_unique<AppDelegate>(loop, transport, store, reloadSignal, configChanged);
 
     MQTTConfig config;
     config.host = "first.local";
@@ -35,13 +35,13 @@ TEST(AppDelegateTest, EverySavedConfigurationIsLoadedIntoTheClientAndReconnects)
     delegate->applicationDidFinishLaunching();
     loop.runUntilIdle();
     ASSERT_EQ(transport->connectionCount(), 1U);
-    ASSERT_EQ(widgets.count, 1);
+    ASSERT_EQ(reloadSignal.count, 1);
 
     config.host = "second.local";
     config.port = 1884;
     config.topics = {"a", "b"};
     store.saveConfig(config);
-    notifications.post(kConfigDidChangeNotification);
+    configChanged.post();
     loop.runUntilIdle();
     EXPECT_EQ(delegate->mqtt()->config(), store.loadConfig());
     ASSERT_EQ(transport->connectionCount(), 2U);
@@ -49,11 +49,11 @@ TEST(AppDelegateTest, EverySavedConfigurationIsLoadedIntoTheClientAndReconnects)
     EXPECT_EQ(transport->last().host(), "second.local");
     EXPECT_EQ(transport->last().port(), 1884);
     EXPECT_TRUE(transport->last().isStarted());
-    EXPECT_EQ(widgets.count, 1) << "reconnecting alone does not reload the widget";
+    EXPECT_EQ(reloadSignal.count, 1) << "reconnecting alone does not reload the widget";
 
     // The observer goes with the delegate: a later post reaches nothing.
     delegate.reset();
-    notifications.post(kConfigDidChangeNotification);
+    configChanged.post();
     loop.runUntilIdle();
     EXPECT_EQ(transport->connectionCount(), 2U);
 }

@@ -6,7 +6,7 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "platform/ThreadEventLoop.h"
-#include "platform/WidgetCenter.h"
+#include "platform/DBusReloadSignal.h"
 #include "support/MosquittoBroker.h"
 #include "support/ReloadListener.h"
 #include "support/TempDir.h"
@@ -98,8 +98,9 @@ protected:
     ThreadEventLoop loop_;
     MosquittoBroker broker_;
     test::ReloadListener reloads_;
+    DBusReloadSignal reloadSignal_{DBusReloadSignal::sessionBusAddress()};
     std::shared_ptr<MQTTClient> client_ =
-        MQTTClient::create(loop_, std::make_shared<AsioTransport>(), store_, WidgetCenter::shared());
+        MQTTClient::create(loop_, std::make_shared<AsioTransport>(), store_, reloadSignal_);
     std::vector<MQTTMessage> delivered_;
     std::optional<Clock::time_point> firstErrorAt_;
     int probes_ = 0;

@@ -2,7 +2,7 @@
 
 #include "mqtt/Codec.h"
 #include "platform/AsioTransport.h"
-#include "platform/VirtualEventLoop.h"
+#include "support/VirtualEventLoop.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
 
@@ -22,9 +22,9 @@ using test::ScriptedTransport;
 using Strings = std::vector<std::string>;
 using enum ConnectionState;
 
-class CountingReloader final : public WidgetReloader {
+class CountingReloadSignal final : public ReloadSignal {
 public:
-    void reloadAllTimelines() override { ++count; }
+    void emitReload() override { ++count; }
     std::atomic<int> count = 0;
 };
 
@@ -127,8 +127,8 @@ protected:
     SharedStore store{dir.path() / "defaults.sqlite3"};
     VirtualEventLoop loop;
     std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>(loop);
-    CountingReloader widgets;
-    std::shared_ptr<MQTTClient> client = MQTTClient::create(loop, transport, store, widgets);
+    CountingReloadSignal reloadSignal;
+    std::shared_ptr<MQTTClient> client = MQTTClient::create(loop, transport, store, reloadSignal);
 };
 
 // ---- Connection and subscriptions ------------------------------------------------
@@ -273,7 +273,7 @@ TEST_F(MQTTClientTest, ConfiguredTopicIsStoredAndReloadsTheWidgetTheRestIsOnlyDi
     EXPECT_GE(messages[0].timestamp, before);
     EXPECT_LE(messages[0].timestamp, Date::now());
     EXPECT_EQ(seen, messages);
-    EXPECT_EQ(widgets.count, 1);
+    EXPECT_EQ(reloadSignal.count, 1);
     EXPECT_EQ(*store.loadDiscoveredTopics(), (TopicSet{"known", "other/x", "home/temp", "garden/x"}));
 }
 
@@ -341,7 +341,7 @@ TEST_F(MQTTClientTest, PacketsAreDeliveredInOrderWhateverTheReadBoundaries)
     const std::string large(10'000, 'x');  // larger than one read
     feed(connection, publish("a", large));
     EXPECT_EQ(payloads, (Strings{"1", "2", "3", "4", large}));
-    EXPECT_EQ(widgets.count, 5);
+    EXPECT_EQ(reloadSignal.count, 5);
 }
 
 // ---- Faults of the plain design, fixed ---------------------------------------------
@@ -383,7 +383,7 @@ TEST_F(MQTTClientTest, InvalidRemainingLengthClosesTheConnectionAndReconnects)
         {true, std::nullopt}, {false, std::nullopt}, {false, "Protokollfehler: ungültige Paketlänge"}};
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(connection.isCancelled());
-    EXPECT_EQ(widgets.count, 1);  // what came before is delivered, nothing after
+    EXPECT_EQ(reloadSignal.count, 1);  // what came before is delivered, nothing after
     EXPECT_EQ(store.loadMessages().at(0).payload, "before");
     advance(5);
     EXPECT_EQ(transport->connectionCount(), 2u);
@@ -475,7 +475,7 @@ TEST_F(MQTTClientTest, QueueAndMainThreadShareTheClientSafely)
     saveConfig([](MQTTConfig& config) { config.keepAliveInterval = 0; });
     AsioTransport queue;  // destroyed before the loop: runs what is posted, then joins
     auto threaded = std::make_shared<ScriptedTransport>(queue);
-    client = MQTTClient::create(loop, threaded, store, widgets);
+    client = MQTTClient::create(loop, threaded, store, reloadSignal);
     const auto connectReady = [&] {
         client->connect();
         auto& connection = threaded->last();
@@ -509,11 +509,11 @@ TEST_F(MQTTClientTest, QueueAndMainThreadShareTheClientSafely)
     // one connection that stays proves the path delivers at all.
     connectReady()->feed(concat({connack(0), burst}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (widgets.count == 0 && std::chrono::steady_clock::now() < deadline) {
+    while (reloadSignal.count == 0 && std::chrono::steady_clock::now() < deadline) {
         loop.runUntilIdle();
         std::this_thread::yield();
     }
-    EXPECT_GT(widgets.count, 0);
+    EXPECT_GT(reloadSignal.count, 0);
     client.reset();  // before the transports it uses
 }
 

@@ -24,7 +24,7 @@ TEST(ThreadEventLoopTest, TimersFireInDeadlineOrderAndInvalidatedOnesNever)
     int ticks = 0;
     selfStopping = loop.schedule(Seconds(0.01), true, [&] {
         if (++ticks == 3) {
-            selfStopping.invalidate();  // from inside its own block
+            selfStopping.invalidate();  // from inside its own action
         }
     });
     dropped.invalidate();

@@ -42,7 +42,7 @@ TEST(QtEventLoopTest, TimersFireOnceOrUntilInvalidatedAndNotAtAllOnceTheirHandle
     TimerHandle repeating;
     repeating = loop.schedule(Seconds(0.01), true, [&] {
         if (++repeated == 3) {
-            repeating.invalidate();  // from inside its own block
+            repeating.invalidate();  // from inside its own action
         }
     });
     loop.schedule(Seconds(0.01), false, [&] { cancelledFired = true; }).invalidate();

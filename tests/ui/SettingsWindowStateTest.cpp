@@ -26,7 +26,7 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
     };
     for (const auto& trigger : triggers) {
         SCOPED_TRACE(trigger.name);
-        reloader_.count = 0;
+        reloadSignal_.count = 0;
         configNotifications_ = 0;
         seed(configWithTopics({"a", "b"}),
              {message("b", "2", 1'700'000'002), message("gone", "x", 1'700'000'001), message("a", "1", 1'700'000'000)});
@@ -45,13 +45,13 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
         EXPECT_EQ(kept, trigger.keptMessageTopics);
         EXPECT_EQ(state.messages(), store_.loadMessages());
         EXPECT_EQ(configNotifications_, 1);
-        EXPECT_EQ(reloader_.count, 1);
+        EXPECT_EQ(reloadSignal_.count, 1);
         loop_.advance(Seconds(0.49));
-        EXPECT_EQ(reloader_.count, 1);
+        EXPECT_EQ(reloadSignal_.count, 1);
         loop_.advance(Seconds(0.02));
-        EXPECT_EQ(reloader_.count, 2);
+        EXPECT_EQ(reloadSignal_.count, 2);
         loop_.advance(Seconds(5));
-        EXPECT_EQ(reloader_.count, 2);
+        EXPECT_EQ(reloadSignal_.count, 2);
     }
 }
 
@@ -188,7 +188,7 @@ TEST_F(StateTest, DestroyingTheStateCancelsThePendingSecondReload)
     makeState().reloadWidgets();
     state_.reset();
     loop_.advance(Seconds(1));
-    EXPECT_EQ(reloader_.count, 1);
+    EXPECT_EQ(reloadSignal_.count, 1);
 }
 
 }  // namespace

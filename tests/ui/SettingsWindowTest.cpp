@@ -117,9 +117,9 @@ TEST_F(SettingsWindowTest, ReturnInANameFieldStoresWithoutReconnectingAndRemoveS
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(store_.loadConfig().topicLabels.at("a"), "Küche");
     EXPECT_EQ(configNotifications_, 0);
-    EXPECT_EQ(reloader_.count, 1);
+    EXPECT_EQ(reloadSignal_.count, 1);
     loop_.advance(Seconds(0.5));
-    EXPECT_EQ(reloader_.count, 2);
+    EXPECT_EQ(reloadSignal_.count, 2);
 
     QTest::mouseClick(findForTopic<QToolButton>("removeTopicButton", "a"), Qt::LeftButton);
     QCoreApplication::processEvents();

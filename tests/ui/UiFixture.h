@@ -6,9 +6,9 @@
 // of sent.
 
 #include "model/SharedStore.h"
-#include "platform/NotificationCenter.h"
-#include "platform/VirtualEventLoop.h"
-#include "platform/WidgetCenter.h"
+#include "platform/ConfigChangedSignal.h"
+#include "support/VirtualEventLoop.h"
+#include "platform/DBusReloadSignal.h"
 #include "support/TempDir.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/SettingsWindow.h"
@@ -24,9 +24,9 @@
 
 namespace telvane::test {
 
-class CountingReloader final : public WidgetReloader {
+class CountingReloadSignal final : public ReloadSignal {
 public:
-    void reloadAllTimelines() override { ++count; }
+    void emitReload() override { ++count; }
     int count = 0;
 };
 
@@ -66,7 +66,7 @@ class UiFixture : public ::testing::Test {
 protected:
     UiFixture()
     {
-        notifications_.addObserver(kConfigDidChangeNotification, [this] { ++configNotifications_; });
+        configChanged_.addObserver([this] { ++configNotifications_; });
     }
 
     // Stores what the state or window reads when it is made.
@@ -81,14 +81,14 @@ protected:
 
     SettingsWindowState& makeState()
     {
-        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloader_, notifications_);
+        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, configChanged_);
         return *state_;
     }
 
     // The real window, shown on the offscreen platform.
     SettingsWindow& openWindow()
     {
-        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloader_, notifications_, status_);
+        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, configChanged_, status_);
         window_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         return *window_;
@@ -116,8 +116,8 @@ protected:
     TempDir dir_;
     SharedStore store_{dir_.path() / "defaults.sqlite3"};
     VirtualEventLoop loop_;
-    CountingReloader reloader_;
-    NotificationCenter notifications_;
+    CountingReloadSignal reloadSignal_;
+    ConfigChangedSignal configChanged_;
     int configNotifications_ = 0;
     std::unique_ptr<SettingsWindowState> state_;
     FakeConnectionStatus status_;

@@ -1,4 +1,4 @@
-#include "platform/WidgetCenter.h"
+#include "platform/DBusReloadSignal.h"
 
 #include "support/ReloadListener.h"
 #include "support/TempDir.h"
@@ -76,17 +76,17 @@ private:
     std::vector<int> accepted_;
 };
 
-// How long `calls` calls of reloadAllTimelines() take.
-Clock::duration timeOfCalls(WidgetReloader& center, int calls)
+// How long `calls` calls of emitReload() take.
+Clock::duration timeOfCalls(ReloadSignal& center, int calls)
 {
     const auto start = Clock::now();
     for (int i = 0; i < calls; ++i) {
-        center.reloadAllTimelines();
+        center.emitReload();
     }
     return Clock::now() - start;
 }
 
-TEST(WidgetCenterTest, EveryCallEmitsOneSignalOnTheSessionBus)
+TEST(DBusReloadSignalTest, EveryCallEmitsOneSignalOnTheSessionBus)
 {
     if (!haveSessionBus()) {
         GTEST_SKIP() << "needs a session bus";
@@ -94,14 +94,15 @@ TEST(WidgetCenterTest, EveryCallEmitsOneSignalOnTheSessionBus)
     test::ReloadListener reloads;
     // Includes connecting: requests made before the bus answers must not be
     // merged or lost.
+    DBusReloadSignal reloadSignal(DBusReloadSignal::sessionBusAddress());
     for (int i = 0; i < 8; ++i) {
-        WidgetCenter::shared().reloadAllTimelines();
+        reloadSignal.emitReload();
     }
     EXPECT_TRUE(reloads.waitForCount(8, 10s));
     EXPECT_EQ(reloads.settleAndCount(), 8);
 }
 
-TEST(WidgetCenterTest, CallsWithoutAUsableBusReturnAtOnce)
+TEST(DBusReloadSignalTest, CallsWithoutAUsableBusReturnAtOnce)
 {
     test::TempDir dir;
     SilentSocket silent;
@@ -115,32 +116,33 @@ TEST(WidgetCenterTest, CallsWithoutAUsableBusReturnAtOnce)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::optional<WidgetCenter> center(std::in_place, c.address);
-        EXPECT_LT(timeOfCalls(*center, 50), kAtOnce);
+        std::optional<DBusReloadSignal> reloadSignal(std::in_place, c.address);
+        EXPECT_LT(timeOfCalls(*reloadSignal, 50), kAtOnce);
         // Let the worker get stuck in whatever connecting means here; later
         // calls must not notice.
         std::this_thread::sleep_for(200ms);
         silent.acceptPending();
-        EXPECT_LT(timeOfCalls(*center, 50), kAtOnce);
+        EXPECT_LT(timeOfCalls(*reloadSignal, 50), kAtOnce);
         // Nor may a hanging bus hold up the end of the process.
         const auto start = Clock::now();
-        center.reset();
+        reloadSignal.reset();
         EXPECT_LT(Clock::now() - start, kAtOnce);
     }
     EXPECT_GE(silent.acceptPending(), 1) << "the silent socket was never tried";
 }
 
-// Run by the ctest entry widget_center_without_bus_test, whose environment
+// Run by the ctest entry dbus_reload_signal_without_bus_test, whose environment
 // names no session bus.
-TEST(WidgetCenterTest, SharedCenterWithoutSessionBusReturnsAtOnce)
+TEST(DBusReloadSignalTest, SignalOnTheEnvironmentsBusWithoutSessionBusReturnsAtOnce)
 {
     if (haveSessionBus()) {
         GTEST_SKIP() << "needs an environment without a session bus";
     }
-    EXPECT_LT(timeOfCalls(WidgetCenter::shared(), 100), kAtOnce);
+    DBusReloadSignal reloadSignal(DBusReloadSignal::sessionBusAddress());
+    EXPECT_LT(timeOfCalls(reloadSignal, 100), kAtOnce);
 }
 
-TEST(WidgetCenterTest, SessionBusAddressFollowsTheEnvironment)
+TEST(DBusReloadSignalTest, SessionBusAddressFollowsTheEnvironment)
 {
     const struct {
         const char* dbusAddress;
@@ -152,7 +154,7 @@ TEST(WidgetCenterTest, SessionBusAddressFollowsTheEnvironment)
         {nullptr, nullptr, ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(WidgetCenter::sessionBusAddress(c.dbusAddress, c.runtimeDir), c.expected)
+        EXPECT_EQ(DBusReloadSignal::sessionBusAddress(c.dbusAddress, c.runtimeDir), c.expected)
             << (c.dbusAddress ? c.dbusAddress : "(unset)") << " / "
             << (c.runtimeDir ? c.runtimeDir : "(unset)");
     }

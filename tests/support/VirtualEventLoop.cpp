@@ -1,4 +1,4 @@
-#include "platform/VirtualEventLoop.h"
+#include "support/VirtualEventLoop.h"
 
 #include <algorithm>
 
@@ -16,7 +16,7 @@ struct VirtualEventLoop::TimerEntry {
     bool repeats = false;
     bool isValid = true;
     std::uint64_t sequence = 0;
-    std::function<void()> block;
+    std::function<void()> action;
 };
 
 class VirtualEventLoop::VirtualTimer final : public Timer {
@@ -41,14 +41,14 @@ void VirtualEventLoop::post(std::function<void()> task)
     posted_.push_back(std::move(task));
 }
 
-TimerHandle VirtualEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> block)
+TimerHandle VirtualEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> action)
 {
     auto entry = std::make_shared<TimerEntry>();
     entry->interval = std::max(interval.count(), kResolution);
     entry->due = now_ + entry->interval;
     entry->repeats = repeats;
     entry->sequence = nextSequence_++;
-    entry->block = std::move(block);
+    entry->action = std::move(action);
     timers_.push_back(entry);
     return TimerHandle(std::make_unique<VirtualTimer>(entry));
 }
@@ -95,9 +95,9 @@ void VirtualEventLoop::advance(Seconds duration)
         } else {
             entry->isValid = false;
         }
-        // The block may invalidate its own timer; the entry stays alive here.
-        const auto block = entry->block;
-        block();
+        // The action may invalidate its own timer; the entry stays alive here.
+        const auto action = entry->action;
+        action();
         runUntilIdle();
     }
     now_ = deadline;

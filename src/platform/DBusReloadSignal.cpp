@@ -1,4 +1,4 @@
-#include "platform/WidgetCenter.h"
+#include "platform/DBusReloadSignal.h"
 
 #include <systemd/sd-bus.h>
 
@@ -78,7 +78,7 @@ std::string escapeAddressValue(std::string_view value)
 
 // Owns the bus connection; only its thread touches `bus_`. The caller's side
 // is a counter of requested signals and an eventfd that wakes the thread.
-class WidgetCenter::Worker {
+class DBusReloadSignal::Worker {
 public:
     explicit Worker(std::string address) : address_(std::move(address)), ownerPid_(::getpid())
     {
@@ -335,31 +335,24 @@ private:
     std::unique_ptr<std::thread> thread_;  // last: started after the rest exists
 };
 
-WidgetCenter& WidgetCenter::shared()
-{
-    // Destroyed at exit, which stops the worker within the flush bound.
-    static WidgetCenter center(sessionBusAddress());
-    return center;
-}
-
-WidgetCenter::WidgetCenter(std::string busAddress)
+DBusReloadSignal::DBusReloadSignal(std::string busAddress)
     : worker_(std::make_unique<Worker>(std::move(busAddress)))
 {
 }
 
-WidgetCenter::~WidgetCenter() = default;
+DBusReloadSignal::~DBusReloadSignal() = default;
 
-void WidgetCenter::reloadAllTimelines()
+void DBusReloadSignal::emitReload()
 {
     worker_->request();
 }
 
-std::string WidgetCenter::sessionBusAddress()
+std::string DBusReloadSignal::sessionBusAddress()
 {
     return sessionBusAddress(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
 }
 
-std::string WidgetCenter::sessionBusAddress(const char* dbusSessionBusAddress,
+std::string DBusReloadSignal::sessionBusAddress(const char* dbusSessionBusAddress,
                                             const char* xdgRuntimeDir)
 {
     if (dbusSessionBusAddress != nullptr && *dbusSessionBusAddress != '\0') {

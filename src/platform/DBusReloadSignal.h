@@ -1,20 +1,15 @@
 #pragma once
 
-// Reload requests to the desktop widget. The widget listens on the session
-// bus for the signal org.telvane.Telvane.Widget.ReloadAllTimelines on the
-// object /org/telvane/Telvane and reads the store again when it arrives.
+// The widget's reload request as a D-Bus signal: the widget listens on the
+// session bus for org.telvane.Telvane.Widget.ReloadAllTimelines on the object
+// /org/telvane/Telvane and reads the store again when it arrives.
+
+#include "platform/ReloadSignal.h"
 
 #include <memory>
 #include <string>
 
 namespace telvane {
-
-class WidgetReloader {
-public:
-    virtual ~WidgetReloader() = default;
-    // Asks every widget to reload. Never blocks and never fails visibly.
-    virtual void reloadAllTimelines() = 0;
-};
 
 // Requests are handed to a worker thread that owns the bus connection, so a
 // caller never waits for the bus, even one that accepts a connection and then
@@ -24,26 +19,22 @@ public:
 // requests made while it cannot be reached are merged into one signal that is
 // sent once a later attempt (retried with a growing pause of up to 30 s)
 // succeeds.
-class WidgetCenter final : public WidgetReloader {
+class DBusReloadSignal final : public ReloadSignal {
 public:
-    // The process-wide instance, talking to the session bus that the
-    // environment names when it is first used (see sessionBusAddress()).
-    static WidgetCenter& shared();
-
     // An instance on the bus at a D-Bus address ("unix:path=/run/user/1000/bus").
-    // An empty address makes every request a no-op. For tests and tools; the
-    // application uses shared().
-    explicit WidgetCenter(std::string busAddress);
+    // An empty address makes every request a no-op. The application passes
+    // sessionBusAddress().
+    explicit DBusReloadSignal(std::string busAddress);
     // Gives requests still queued on a connected bus at most 250 ms to be
     // written, then stops the worker; never waits for a bus that is not
     // connected yet.
-    ~WidgetCenter() override;
-    WidgetCenter(const WidgetCenter&) = delete;
-    WidgetCenter& operator=(const WidgetCenter&) = delete;
+    ~DBusReloadSignal() override;
+    DBusReloadSignal(const DBusReloadSignal&) = delete;
+    DBusReloadSignal& operator=(const DBusReloadSignal&) = delete;
 
     // Emits the signal; does nothing (at once) without a reachable session bus.
     // Thread-safe.
-    void reloadAllTimelines() override;
+    void emitReload() override;
 
     // The session bus address as sd-bus derives it: DBUS_SESSION_BUS_ADDRESS
     // when set and not empty, else "unix:path=$XDG_RUNTIME_DIR/bus", else

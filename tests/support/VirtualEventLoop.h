@@ -30,7 +30,7 @@ public:
 
     // The first run is `interval` from now (at least the clock's resolution,
     // so a zero interval never runs in the same instant as it was armed).
-    [[nodiscard]] TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> block) override;
+    [[nodiscard]] TimerHandle schedule(Seconds interval, bool repeats, std::function<void()> action) override;
 
     // Runs posted tasks, including those they post, until none is left.
     // Returns how many ran. Time does not move.
