@@ -211,13 +211,23 @@ void LazyRowList::layoutRows()
     }
 
     const int stride = rowHeight_ + spacing_;
+    bool moved = false;
     for (std::size_t n = 0; n < needed.size(); ++n) {
         Row& row = *assigned[n];
+        moved = moved || row.index != needed[n];
         row.key = std::move(keys[n]);
         row.index = needed[n];
         row.widget->setGeometry(0, static_cast<int>(needed[n]) * stride, content_->width(), rowHeight_);
         delegate_.bindRow(row.widget, needed[n]);
         row.widget->show();
+    }
+    if (moved) {
+        // Screen readers read the rows in the order of the child widgets.
+        std::vector<Row*> ordered(assigned);
+        std::sort(ordered.begin(), ordered.end(), [](const Row* a, const Row* b) { return *a->index < *b->index; });
+        for (Row* row : ordered) {
+            row->widget->raise();
+        }
     }
     layingOut_ = false;
 }

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QItemSelectionModel>
 
 namespace telvane {
 
@@ -85,6 +86,20 @@ TopicChooser::TopicChooser(QWidget* parent) : QComboBox(parent)
         return true;
     }();
     (void)installed;
+
+    // A screen reader may pick an entry of the closed list directly (the
+    // entry's "Toggle" action selects it): that is a choice too. While the
+    // list is open its selection follows the pointer, and only a click or
+    // Enter chooses.
+    connect(view()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (view()->isVisible()) {
+            return;
+        }
+        const QModelIndexList rows = view()->selectionModel()->selectedRows();
+        if (rows.size() == 1 && rows.front().row() != currentIndex()) {
+            setCurrentIndex(rows.front().row());
+        }
+    });
 }
 
 }  // namespace telvane

@@ -65,8 +65,13 @@ TEST_F(DisplayItemsBoxTest, NestedExampleShowsValueRowsAndItemRowsNamedForScreen
     EXPECT_EQ(find<QLabel>("itemsEmptyLabel")->text(),
               "Noch keine Elemente konfiguriert. Das Widget zeigt die rohen Nachrichten an.");
 
-    chooser()->setCurrentIndex(1);  // as a click or a screen reader's selection does
+    // Chosen as a screen reader does: the entry's action in the closed list.
+    QAccessibleInterface* entry = QAccessible::queryAccessibleInterface(chooser())->child(0)->child(1);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text(QAccessible::Name), "T");
+    entry->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(state().displayItemsEditor().newItemTopic(), "T");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(chooser())->text(QAccessible::Value), "T");
     EXPECT_EQ(find<QLabel>("availableValuesLabel")->text(), "Verfügbare Werte:");
     ASSERT_EQ(box()->valueList()->rowCount(), 2u);
     const std::vector<std::array<QString, 3>> expected{{"sensor.hum", "hum", "40"}, {"sensor.temp", "temp", "21.5"}};
@@ -191,6 +196,14 @@ TEST_F(DisplayItemsBoxTest, ALargePayloadMakesRowsOnlyInSightAndTabWalksThemInOr
     const QRect inViewport(row->mapTo(box()->valueList()->viewport(), QPoint(0, 0)), row->size());
     EXPECT_TRUE(box()->valueList()->viewport()->rect().contains(inViewport)) << "scrolled into sight";
     EXPECT_LT(window_->findChildren<ValueRow*>().size(), 20);
+    QStringList readingOrder;  // what a screen reader walks through
+    for (QObject* child : box()->valueList()->widget()->children()) {
+        if (auto* shown = qobject_cast<ValueRow*>(child); shown != nullptr && shown->isVisibleTo(window_.get())) {
+            readingOrder << QString::fromStdString(shown->path());
+        }
+    }
+    EXPECT_GE(readingOrder.size(), 3);
+    EXPECT_TRUE(std::is_sorted(readingOrder.begin(), readingOrder.end())) << readingOrder.join(' ').toStdString();
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
     EXPECT_EQ(QApplication::focusWidget(), valueRow(29)->addButton());
