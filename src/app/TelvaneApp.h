@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 class QMainWindow;
 class QMenu;
@@ -35,6 +36,8 @@ struct LaunchOptions {
     // Print "shown" on stdout at the first paint of the window and quit this
     // many milliseconds later.
     std::optional<int> quitAfterShownMs;
+    // Choose this topic in the box "Anzeige-Elemente" (for the screenshot).
+    std::string displayItemsTopic;
 };
 
 class TelvaneApp final : public QObject {

@@ -68,8 +68,7 @@ DisplayItemsBox::DisplayItemsBox(DisplayItemsEditor& editor, QWidget* parent)
     chooser_->setObjectName(QStringLiteral("itemTopicChooser"));
     chooser_->setAccessibleName(QStringLiteral("Topic"));
     chooser_->setMaximumWidth(kChooserMaxWidth);
-    chooser_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    chooser_->setMinimumContentsLength(12);
+    chooser_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     layout->addWidget(chooser_, 0, Qt::AlignLeft);
     // Programmatic changes are made with the signals blocked: what arrives
     // here is the user's choice, by mouse, keyboard or screen reader.

@@ -35,6 +35,9 @@ LazyRowList::LazyRowList(int maxHeight, int spacing, Delegate delegate, QWidget*
     // for every entry, most of which have no widget.
     setWidgetResizable(false);
     setWidget(content_);
+    // The rows stand on the background of whatever holds the list.
+    viewport()->setAutoFillBackground(false);
+    content_->setAutoFillBackground(false);
     // A tab stop of the window that hands the focus on to the rows.
     setFocusPolicy(Qt::TabFocus);
     setFixedHeight(0);
