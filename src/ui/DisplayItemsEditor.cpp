@@ -63,12 +63,14 @@ DisplayItemsEditor::ParsedPayload* DisplayItemsEditor::latestPayload(const std::
     auto json = parseJSONPayload(parsed.payload);
     parsed.json = json ? std::make_shared<const Json>(std::move(*json)) : nullptr;
     parsed.values.clear();
-    if (parsed.paths) {
-        // Shown already: keep the list's identity when only values changed.
+    if (parsed.paths && topic == newItemTopic_) {
+        // Shown now: keep the list's identity when only values changed.
         Paths fresh = parsed.json ? jsonPaths(*parsed.json, {}) : Paths();
         if (fresh != *parsed.paths) {
             parsed.paths = std::make_shared<const Paths>(std::move(fresh));
         }
+    } else {
+        parsed.paths.reset();  // listed again when the topic is chosen
     }
     return &parsed;
 }
