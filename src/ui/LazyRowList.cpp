@@ -45,7 +45,13 @@ LazyRowList::LazyRowList(int maxHeight, int spacing, Delegate delegate, QWidget*
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusChanged(now); });
 }
 
-LazyRowList::~LazyRowList() = default;
+LazyRowList::~LazyRowList()
+{
+    // The rows go after this part of the list; focus moving off them on the
+    // way must not reach it.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(verticalScrollBar(), nullptr, this, nullptr);
+}
 
 void LazyRowList::setRowCount(std::size_t count)
 {
