@@ -49,7 +49,7 @@ public:
 class Disconnected final : public ConnectionStatus {
 public:
     [[nodiscard]] bool isConnected() const override { return false; }
-    [[nodiscard]] std::optional<std::string> lastError() const override { return std::nullopt; }
+    [[nodiscard]] std::optional<ClientError> lastError() const override { return std::nullopt; }
     void setObserver(std::function<void()>) override {}
 };
 

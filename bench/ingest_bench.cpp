@@ -142,7 +142,7 @@ public:
     {
         inner_->receive(minimum, maximum,
                         [counter = counter_, completion = std::move(completion)](
-                            Bytes data, bool isComplete, const std::optional<std::string>& error) {
+                            Bytes data, bool isComplete, const std::optional<TransportError>& error) {
                             counter->consume(data);
                             completion(std::move(data), isComplete, error);
                         });

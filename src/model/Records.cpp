@@ -101,22 +101,6 @@ const MQTTConfig& MQTTConfig::defaultConfig()
     return config;
 }
 
-std::string shortestDecimal(double value)
-{
-    char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    std::string text(buffer, result.ptr);
-    if (std::isfinite(value) && std::trunc(value) == value) {
-        text += ".0";
-    }
-    return text;
-}
-
-std::string MQTTMessage::id() const
-{
-    return topic + "-" + shortestDecimal(timestamp.unixSeconds());
-}
-
 std::string makeUUID()
 {
     static thread_local std::random_device device;

@@ -74,10 +74,6 @@ struct MQTTMessage {
 
     bool operator==(const MQTTMessage&) const = default;
 
-    // The row identity: topic, "-", the Unix time in its shortest round-trip
-    // decimal form with ".0" for integral values ("a/b-1700000000.0").
-    [[nodiscard]] std::string id() const;
-
     // Display text of the value at a dotted path in the JSON payload; no value
     // when the payload is not a JSON object or array, or the path does not
     // lead to a string, number or boolean. Parses the payload on every call.
@@ -117,9 +113,5 @@ struct MQTTDisplayItem {
 [[nodiscard]] Json toJson(const std::vector<MQTTDisplayItem>& items);
 [[nodiscard]] std::optional<std::vector<MQTTMessage>> messagesFromJson(const Json& json);
 [[nodiscard]] std::optional<std::vector<MQTTDisplayItem>> displayItemsFromJson(const Json& json);
-
-// Shortest decimal text that reads back to the same double, in plain (not
-// exponent) notation, with ".0" appended for integral values.
-[[nodiscard]] std::string shortestDecimal(double value);
 
 }  // namespace telvane

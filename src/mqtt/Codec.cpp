@@ -122,32 +122,6 @@ ReadResult<std::string_view> readString(ByteView input)
     return {ReadStatus::ok, asText(input.subspan(length.length, length.value)), end};
 }
 
-std::optional<Bytes> encodeRemainingLength(std::uint32_t value)
-{
-    Bytes out;
-    if (!writeVariableByteInteger(out, value)) {
-        return std::nullopt;
-    }
-    return out;
-}
-
-Bytes encodeUInt16(std::uint16_t value)
-{
-    Bytes out;
-    writeUInt16(out, value);
-    return out;
-}
-
-std::optional<Bytes> encodeString(std::string_view text)
-{
-    Bytes out;
-    out.reserve(2 + text.size());
-    if (!writeString(out, text)) {
-        return std::nullopt;
-    }
-    return out;
-}
-
 std::optional<Bytes> framePacket(std::uint8_t firstByte, ByteView body)
 {
     if (body.size() > kMaxVariableByteInteger) {

@@ -76,12 +76,6 @@ struct ReadResult {
 
 // ---- Packet building ------------------------------------------------------
 
-// The variable byte integer of `value`; no value above kMaxVariableByteInteger.
-[[nodiscard]] std::optional<Bytes> encodeRemainingLength(std::uint32_t value);
-// Two bytes, high byte first.
-[[nodiscard]] Bytes encodeUInt16(std::uint16_t value);
-// Byte count and UTF-8 bytes; no value when `text` is longer than 65,535 bytes.
-[[nodiscard]] std::optional<Bytes> encodeString(std::string_view text);
 // First byte, Remaining Length, body. No value when the body is longer than
 // kMaxVariableByteInteger bytes.
 [[nodiscard]] std::optional<Bytes> framePacket(std::uint8_t firstByte, ByteView body);

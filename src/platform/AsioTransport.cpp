@@ -38,12 +38,36 @@ namespace {
 
 using Core = AsioTransport::Core;
 
-std::optional<std::string> describe(const asio::error_code& error)
+TransportError::Kind kindOf(const asio::error_code& error)
+{
+    using Kind = TransportError::Kind;
+    namespace e = asio::error;
+    if (error == e::host_not_found || error == e::host_not_found_try_again || error == e::no_data
+        || error == e::no_recovery || error == e::service_not_found) {
+        return Kind::hostNotFound;
+    }
+    if (error == e::connection_refused) {
+        return Kind::connectionRefused;
+    }
+    if (error == e::network_unreachable || error == e::host_unreachable || error == e::network_down) {
+        return Kind::networkUnreachable;
+    }
+    if (error == e::timed_out) {
+        return Kind::timedOut;
+    }
+    if (error == e::connection_reset || error == e::connection_aborted || error == e::broken_pipe
+        || error == e::eof || error == e::not_connected || error == e::shut_down) {
+        return Kind::connectionClosed;
+    }
+    return Kind::other;
+}
+
+std::optional<TransportError> describe(const asio::error_code& error)
 {
     if (!error) {
         return std::nullopt;
     }
-    return error.message();
+    return TransportError{kindOf(error), error.message()};
 }
 
 class AsioConnection final : public Connection, public std::enable_shared_from_this<AsioConnection> {
@@ -110,7 +134,7 @@ private:
         SendCompletion completion;
     };
 
-    void report(ConnectionState state, const std::optional<std::string>& error)
+    void report(ConnectionState state, const std::optional<TransportError>& error)
     {
         if (stateHandler_) {
             stateHandler_(state, error);

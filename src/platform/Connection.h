@@ -3,6 +3,8 @@
 // The client's byte-stream transport: one plain TCP connection to the broker.
 // Every handler and completion runs on the transport's serial queue.
 
+#include "platform/TransportError.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,16 +17,16 @@ namespace telvane {
 
 using Bytes = std::vector<std::uint8_t>;
 
-enum class ConnectionState { setup, preparing, waiting, ready, failed, cancelled };
+enum class ConnectionState { preparing, waiting, ready, failed, cancelled };
 
 class Connection {
 public:
-    // `error` is set for `failed` (and may be set for `waiting`): the system's text.
-    using StateHandler = std::function<void(ConnectionState state, const std::optional<std::string>& error)>;
-    using SendCompletion = std::function<void(const std::optional<std::string>& error)>;
+    // `error` is set for `failed` (and may be set for `waiting`).
+    using StateHandler = std::function<void(ConnectionState state, const std::optional<TransportError>& error)>;
+    using SendCompletion = std::function<void(const std::optional<TransportError>& error)>;
     // `data` may be empty; `isComplete` reports the end of the stream.
     using ReceiveCompletion =
-        std::function<void(Bytes data, bool isComplete, const std::optional<std::string>& error)>;
+        std::function<void(Bytes data, bool isComplete, const std::optional<TransportError>& error)>;
 
     virtual ~Connection() = default;
 

@@ -14,7 +14,7 @@ bool ClientConnectionStatus::isConnected() const
     return client_->isConnected();
 }
 
-std::optional<std::string> ClientConnectionStatus::lastError() const
+std::optional<ClientError> ClientConnectionStatus::lastError() const
 {
     return client_->lastError();
 }

@@ -18,7 +18,7 @@ public:
     ClientConnectionStatus& operator=(const ClientConnectionStatus&) = delete;
 
     [[nodiscard]] bool isConnected() const override;
-    [[nodiscard]] std::optional<std::string> lastError() const override;
+    [[nodiscard]] std::optional<ClientError> lastError() const override;
     // Installs `observer` as the client's state observer.
     void setObserver(std::function<void()> observer) override;
 

@@ -19,7 +19,6 @@ QWidget* messageRow(const MQTTMessage& message, QWidget* parent)
 {
     auto* row = new QWidget(parent);
     row->setObjectName(QStringLiteral("messageRow"));
-    row->setProperty("messageId", QString::fromStdString(message.id()));
     auto* layout = new QVBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);

@@ -3,6 +3,7 @@
 #include "ui/BrokerBox.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/DisplayItemsBox.h"
+#include "ui/ErrorText.h"
 #include "ui/LineLimitedLabel.h"
 #include "ui/RecentMessagesBox.h"
 #include "ui/TopicPickerDialog.h"
@@ -158,7 +159,7 @@ void SettingsWindow::statusChanged()
     statusText_->setText(connected ? QStringLiteral("Verbunden") : QStringLiteral("Getrennt"));
 
     const auto error = status_.lastError();
-    lastError_->setFullText(error ? QString::fromStdString(*error) : QString());
+    lastError_->setFullText(error ? QString::fromStdString(errorText(*error)) : QString());
     lastError_->setVisible(error.has_value());
 }
 

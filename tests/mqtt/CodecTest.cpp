@@ -32,7 +32,9 @@ TEST(CodecTest, VariableByteIntegerRoundTripsAtItsBoundaries)
         {268'435'455, {0xFF, 0xFF, 0xFF, 0x7F}}};
     for (const auto& [value, encoded] : cases) {
         SCOPED_TRACE(value);
-        EXPECT_EQ(encodeRemainingLength(value), encoded);
+        Bytes written;
+        EXPECT_TRUE(writeVariableByteInteger(written, value));
+        EXPECT_EQ(written, encoded);
         const auto read = readVariableByteInteger(encoded);
         EXPECT_EQ(read.status, ReadStatus::ok);
         EXPECT_EQ(read.value, value);
@@ -44,8 +46,8 @@ TEST(CodecTest, VariableByteIntegerRoundTripsAtItsBoundaries)
     }
 
     // Past the maximum nothing is written, and a fourth byte that still continues is malformed.
-    EXPECT_FALSE(encodeRemainingLength(268'435'456).has_value());
     Bytes out{0xAA};
+    EXPECT_FALSE(writeVariableByteInteger(out, 268'435'456));
     EXPECT_FALSE(writeVariableByteInteger(out, 0xFFFF'FFFFu));
     EXPECT_EQ(out, Bytes{0xAA});
     EXPECT_EQ(readVariableByteInteger(Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x01}).status, ReadStatus::malformed);
@@ -117,7 +119,7 @@ TEST(CodecTest, OverlongConnectFieldIsNamedAndNothingIsBuilt)
     }
 }
 
-TEST(CodecTest, SubscribeMatchesTheReferenceBytesWithANonZeroPacketIdentifier)
+TEST(CodecTest, SubscribeMatchesTheReferenceBytes)
 {
     EXPECT_EQ(framePacket(kSubscribeFirstByte, buildSubscribeBody("a/b", v311, 0x1234).value()),
               (Bytes{
@@ -129,11 +131,6 @@ TEST(CodecTest, SubscribeMatchesTheReferenceBytesWithANonZeroPacketIdentifier)
     // 5.0: empty properties after the packet identifier; the options byte asks for QoS 0.
     EXPECT_EQ(framePacket(kSubscribeFirstByte, buildSubscribeBody("#", v50, 0x1234).value()),
               (Bytes{0x82, 0x07, 0x12, 0x34, 0x00, 0x00, 0x01, '#', 0x00}));
-
-    for (int i = 0; i < 10'000; ++i) {
-        ASSERT_NE(randomPacketIdentifier(), 0);
-    }
-    EXPECT_NE(readUInt16(buildSubscribeBody("t", v311).value()).value, 0);
 }
 
 // ---- Reading ------------------------------------------------------------------

@@ -32,11 +32,13 @@ constexpr auto v311 = MQTTProtocolVersion::mqtt311;
 constexpr auto v50 = MQTTProtocolVersion::mqtt50;
 Bytes connack(std::uint8_t code) { return {0x20, 0x02, 0x00, code}; }
 const Bytes kPingresp{0xD0, 0x00};
+const TransportError kRefused{TransportError::Kind::connectionRefused, "Connection refused"};
 const Bytes kBadLength{0x30, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};  // the fifth length byte continues
 
 Bytes publish(std::string_view topic, std::string_view payload, MQTTProtocolVersion version = v311)
 {
-    Bytes body = encodeString(topic).value();
+    Bytes body;
+    EXPECT_TRUE(writeString(body, topic));
     if (version == v50) {
         body.push_back(0x00);  // no properties
     }
@@ -94,7 +96,7 @@ protected:
         return transport->last();
     }
 
-    void report(ScriptedConnection& connection, ConnectionState state, std::optional<std::string> error = {})
+    void report(ScriptedConnection& connection, ConnectionState state, std::optional<TransportError> error = {})
     {
         connection.reportState(state, std::move(error));
         loop.runUntilIdle();
@@ -135,11 +137,6 @@ protected:
 
 TEST_F(MQTTClientTest, StoredConfigurationWinsOverConfigAndIsReadAgainWhenTheTransportIsReady)
 {
-    auto unsaved = store.loadConfig();
-    unsaved.host = "elsewhere.test";
-    client->setConfig(unsaved);
-    EXPECT_EQ(client->config().host, "elsewhere.test");
-
     auto& connection = connect();
     EXPECT_EQ(connection.host(), "broker.test");
     EXPECT_EQ(connection.port(), 1883);
@@ -214,7 +211,7 @@ TEST_F(MQTTClientTest, PingrespStopsTheTimeoutAndAnUnansweredPingReconnectsAfter
     EXPECT_EQ(transport->connectionCount(), 1u);
     EXPECT_TRUE(client->isConnected());
     advance(0.01);  // 10 s after the ping at 10 s; the tick at 15 s did not re-arm the timeout
-    EXPECT_EQ(client->lastError(), "Ping timeout");
+    EXPECT_EQ(client->lastError(), ClientError(PingTimeout{}));
     EXPECT_FALSE(client->isConnected());
     EXPECT_TRUE(first.isCancelled());
     ASSERT_EQ(transport->connectionCount(), 2u);
@@ -229,7 +226,7 @@ TEST_F(MQTTClientTest, RefusedConnackRetriesEveryFiveSeconds)
     for (std::size_t attempt = 1; attempt <= 3; ++attempt) {
         SCOPED_TRACE(attempt);
         feed(*connection, connack(4));
-        EXPECT_EQ(client->lastError(), "Verbindung abgelehnt (Fehler 4)");
+        EXPECT_EQ(client->lastError(), ClientError(ConnectionRefused{4}));
         EXPECT_FALSE(client->isConnected());
         EXPECT_TRUE(connection->isCancelled());
         advance(4.99);
@@ -244,14 +241,57 @@ TEST_F(MQTTClientTest, RefusedConnackRetriesEveryFiveSeconds)
 TEST_F(MQTTClientTest, FailedThenCancelledScheduleOneReconnect)
 {
     auto& connection = connect();
-    connection.reportState(failed, "Connection refused");
+    connection.reportState(failed, kRefused);
     report(connection, cancelled);
-    EXPECT_EQ(client->lastError(), "Connection refused");
+    EXPECT_EQ(client->lastError(), ClientError(kRefused));
     advance(5);
     EXPECT_EQ(transport->connectionCount(), 2u);
     EXPECT_EQ(client->lastError(), std::nullopt);  // connect starts afresh
     advance(60);
     EXPECT_EQ(transport->connectionCount(), 2u);
+}
+
+TEST_F(MQTTClientTest, TransportFailuresOnAnOpenConnectionShowTheirErrorAndChangeNothingElse)
+{
+    const TransportError reset{TransportError::Kind::connectionClosed, "Connection reset by peer"};
+    enum class Fault { connectWrite, receive, endOfStream };
+    const struct {
+        Fault fault;
+        std::optional<ClientError> error;
+        bool isConnected;
+    } cases[] = {
+        // The CONNECT never reached the broker: no CONNACK will come, and
+        // recovery is left to the connection's own reports.
+        {Fault::connectWrite, reset, false},
+        {Fault::receive, reset, true},
+        {Fault::endOfStream, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        auto& connection = connect();
+        if (c.fault == Fault::connectWrite) {
+            connection.failSends(reset);
+            report(connection, ready);
+            EXPECT_TRUE(subscribed(connection.sent()).empty());
+        } else {
+            report(connection, ready);
+            feed(connection, connack(0));
+            if (c.fault == Fault::receive) {
+                connection.failReceive(reset);
+            } else {
+                connection.endStream();
+            }
+            loop.runUntilIdle();
+        }
+        EXPECT_EQ(client->lastError(), c.error);
+        EXPECT_EQ(client->isConnected(), c.isConnected);
+        // Nothing is read any more, and no reconnect is scheduled from here.
+        feed(connection, publish("home/temp", "after"));
+        EXPECT_TRUE(store.loadMessages().empty());
+        advance(5);
+        EXPECT_FALSE(connection.isCancelled());
+    }
+    EXPECT_EQ(transport->connectionCount(), 3u);
 }
 
 // ---- Receive path and delivery -----------------------------------------------------
@@ -351,7 +391,7 @@ TEST_F(MQTTClientTest, LateReportsOfAReplacedConnectionAreIgnored)
     auto& first = connectReady();
     // Its CONNACK and a failure are on their way when a configuration change replaces it.
     first.feed(connack(0));
-    first.reportState(failed, "late failure");
+    first.reportState(failed, TransportError{TransportError::Kind::other, "late failure"});
     auto& second = connectReady();
     EXPECT_TRUE(first.isCancelled());
     EXPECT_FALSE(client->isConnected());
@@ -364,8 +404,8 @@ TEST_F(MQTTClientTest, LateReportsOfAReplacedConnectionAreIgnored)
 
 TEST_F(MQTTClientTest, ConnectWhileReconnectIsPendingStillReconnectsAfterTheNextFailure)
 {
-    report(connect(), failed, "down");  // reconnect scheduled
-    report(connect(), failed, "still down");  // a configuration change meanwhile, failing too
+    report(connect(), failed, kRefused);  // reconnect scheduled
+    report(connect(), failed, kRefused);  // a configuration change meanwhile, failing too
     advance(5);
     EXPECT_EQ(transport->connectionCount(), 3u);
     advance(5);
@@ -374,13 +414,13 @@ TEST_F(MQTTClientTest, ConnectWhileReconnectIsPendingStillReconnectsAfterTheNext
 
 TEST_F(MQTTClientTest, InvalidRemainingLengthClosesTheConnectionAndReconnects)
 {
-    using Seen = std::pair<bool, std::optional<std::string>>;
+    using Seen = std::pair<bool, std::optional<ClientError>>;
     std::vector<Seen> seen;  // the observer hears each change of isConnected and lastError once
     client->setStateObserver([&] { seen.emplace_back(client->isConnected(), client->lastError()); });
     auto& connection = connectAccepted();
     feed(connection, concat({publish("home/temp", "before"), kBadLength, publish("home/temp", "after")}));
     const std::vector<Seen> expected{
-        {true, std::nullopt}, {false, std::nullopt}, {false, "Protokollfehler: ungültige Paketlänge"}};
+        {true, std::nullopt}, {false, std::nullopt}, {false, ProtocolError{}}};
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(connection.isCancelled());
     EXPECT_EQ(reloadSignal.count, 1);  // what came before is delivered, nothing after
@@ -408,27 +448,26 @@ TEST_F(MQTTClientTest, UndecodablePacketsAreDroppedAndTheStreamGoesOn)
 TEST_F(MQTTClientTest, OverlongConnectFieldOpensNoConnectionAndOverlongTopicIsSkipped)
 {
     const std::string tooLong(65'536, 'x');
-    const std::vector<std::pair<std::function<void(MQTTConfig&)>, std::string>> cases{
-        {[&](MQTTConfig& c) { c.clientID = tooLong; }, "Client-ID"},
-        {[&](MQTTConfig& c) { c.username = tooLong; }, "Benutzername"},
-        {[&](MQTTConfig& c) { c.password = tooLong; }, "Passwort"},
+    const std::vector<std::pair<std::function<void(MQTTConfig&)>, ConnectField>> cases{
+        {[&](MQTTConfig& c) { c.clientID = tooLong; }, ConnectField::clientID},
+        {[&](MQTTConfig& c) { c.username = tooLong; }, ConnectField::username},
+        {[&](MQTTConfig& c) { c.password = tooLong; }, ConnectField::password},
     };
     for (const auto& [edit, field] : cases) {
         saveConfig(edit);
         client->connect();
         advance(30);
         EXPECT_EQ(transport->connectionCount(), 0u);
-        EXPECT_EQ(client->lastError(), field + " ist zu lang (mehr als 65535 Bytes)");
+        EXPECT_EQ(client->lastError(), ClientError(OverlongField{field}));
     }
 
     saveConfig([&](MQTTConfig& config) { config.topics = {"a", tooLong, "b"}; });
     auto& connection = connectReady();
     EXPECT_EQ(subscribed(connection.sent()), (Strings{"a", "b", "#"}));
-    const std::string text = "Topic ist zu lang (mehr als 65535 Bytes) und wird nicht abonniert";
-    EXPECT_EQ(client->lastError(), text);
+    EXPECT_EQ(client->lastError(), ClientError(OverlongTopic{}));
     feed(connection, connack(0));
     EXPECT_TRUE(client->isConnected());
-    EXPECT_EQ(client->lastError(), text);  // the accepted CONNACK does not hide it
+    EXPECT_EQ(client->lastError(), ClientError(OverlongTopic{}));  // the accepted CONNACK does not hide it
 }
 
 TEST_F(MQTTClientTest, PingTimeoutStaysVisibleUntilAnotherErrorOrAnAcceptedConnack)
@@ -442,10 +481,10 @@ TEST_F(MQTTClientTest, PingTimeoutStaysVisibleUntilAnotherErrorOrAnAcceptedConna
     EXPECT_EQ(count(*connection, kConnectFirstByte), 1);
     // Neither the new connection nor the replaced one's cancellation clears it.
     advance(1);
-    EXPECT_EQ(client->lastError(), "Ping timeout");
+    EXPECT_EQ(client->lastError(), ClientError(PingTimeout{}));
 
-    report(*connection, failed, "Connection refused");
-    EXPECT_EQ(client->lastError(), "Connection refused");
+    report(*connection, failed, kRefused);
+    EXPECT_EQ(client->lastError(), ClientError(kRefused));
     advance(5);
     connection = &transport->last();
     report(*connection, ready);
@@ -461,7 +500,7 @@ TEST_F(MQTTClientTest, CallbacksDoNothingOnceTheClientIsGone)
     advance(30);  // a ping is pending
     client.reset();
     EXPECT_TRUE(connection.isCancelled());
-    connection.reportState(failed, "x");
+    connection.reportState(failed, kRefused);
     connection.feed(publish("home/temp", "late"));
     advance(60);
     EXPECT_EQ(transport->connectionCount(), 1u);
@@ -502,18 +541,24 @@ TEST_F(MQTTClientTest, QueueAndMainThreadShareTheClientSafely)
             advance(5);  // keep-alive ticks hop to the queue
             (void)client->isConnected();
             (void)client->lastError();
-            (void)client->config();
         }
     }
     // The rounds above may all lose their deliveries to the next connect();
-    // one connection that stays proves the path delivers at all.
-    connectReady()->feed(concat({connack(0), burst}));
+    // one connection that stays delivers its burst whole and in order.
+    auto* last = connectReady();
+    store.saveMessages({});  // what the replaced connections stored is not news
+    last->feed(concat({connack(0), burst}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (reloadSignal.count == 0 && std::chrono::steady_clock::now() < deadline) {
+    const auto lastStored = [&] {
+        const auto messages = store.loadMessages();
+        return messages.empty() ? std::string() : messages.front().payload;
+    };
+    while ((lastStored() != "48" || !client->isConnected()) && std::chrono::steady_clock::now() < deadline) {
         loop.runUntilIdle();
         std::this_thread::yield();
     }
-    EXPECT_GT(reloadSignal.count, 0);
+    EXPECT_EQ(lastStored(), "48");  // the last configured message of the burst
+    EXPECT_TRUE(client->isConnected());
     client.reset();  // before the transports it uses
 }
 

@@ -83,6 +83,9 @@ bool readExactly(int fd, std::size_t count, std::string& out)
     return true;
 }
 
+// Stands for "completed without an error" where a test waits for either.
+const TransportError kNoError{TransportError::Kind::other, "no error"};
+
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // What a connection reported, filled on the transport's thread. Declared
@@ -91,7 +94,7 @@ class Recorder {
 public:
     Connection::StateHandler stateHandler()
     {
-        return [this](ConnectionState state, const std::optional<std::string>& error) {
+        return [this](ConnectionState state, const std::optional<TransportError>& error) {
             char name[32] = {};
             pthread_getname_np(pthread_self(), name, sizeof(name));
             add([&] {
@@ -120,7 +123,7 @@ public:
         const std::lock_guard lock(mutex_);
         return countLocked(state);
     }
-    [[nodiscard]] std::optional<std::string> failure()
+    [[nodiscard]] std::optional<TransportError> failure()
     {
         const std::lock_guard lock(mutex_);
         return failure_;
@@ -140,7 +143,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<ConnectionState> states_;
-    std::optional<std::string> failure_;
+    std::optional<TransportError> failure_;
     int offThread_ = 0;
 };
 
@@ -159,16 +162,16 @@ TEST(AsioTransportTest, ConnectsSendsReceivesAndReportsEndOfStream)
     connection->start();
     ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
 
-    std::optional<std::string> sendError = "not called";
-    connection->send(bytesOf("hello"), [&](const std::optional<std::string>& error) {
+    std::optional<TransportError> sendError = kNoError;  // until the completion ran
+    connection->send(bytesOf("hello"), [&](const std::optional<TransportError>& error) {
         recorder.add([&] { sendError = error; });
     });
     // Reads until the end of the stream, one receive at a time, as the client does.
     std::string received;
     bool ended = false;
-    std::optional<std::string> receiveError;
+    std::optional<TransportError> receiveError;
     std::function<void()> receiveNext = [&] {
-        connection->receive(1, 4096, [&](Bytes data, bool isComplete, const std::optional<std::string>& error) {
+        connection->receive(1, 4096, [&](Bytes data, bool isComplete, const std::optional<TransportError>& error) {
             recorder.add([&] {
                 received.append(data.begin(), data.end());
                 receiveError = error;
@@ -216,7 +219,7 @@ TEST(AsioTransportTest, ManySendsInFlightArriveWholeAndInOrder)
     // Sent before `ready`: they wait and go out in order once connected.
     std::vector<int> completionOrder;
     for (int i = 0; i < static_cast<int>(pieces.size()); ++i) {
-        connection->send(bytesOf(pieces[static_cast<std::size_t>(i)]), [&, i](const std::optional<std::string>& error) {
+        connection->send(bytesOf(pieces[static_cast<std::size_t>(i)]), [&, i](const std::optional<TransportError>& error) {
             EXPECT_EQ(error, std::nullopt);
             recorder.add([&] { completionOrder.push_back(i); });
         });
@@ -229,17 +232,19 @@ TEST(AsioTransportTest, ManySendsInFlightArriveWholeAndInOrder)
     EXPECT_TRUE(arrived == expected) << "the byte stream was reordered or torn";
 }
 
-TEST(AsioTransportTest, RefusedOrUnresolvableConnectionsFailWithTheSystemsText)
+TEST(AsioTransportTest, RefusedOrUnresolvableConnectionsFailWithTheirKindAndTheSystemsText)
 {
+    using Kind = TransportError::Kind;
     const struct {
         std::string host;
         std::uint16_t port;
+        Kind kind;
         const char* expectedText;
     } cases[] = {
-        {"127.0.0.1", test::freeLoopbackPort(), "Connection refused"},
+        {"127.0.0.1", test::freeLoopbackPort(), Kind::connectionRefused, "Connection refused"},
         // A label longer than 63 bytes: rejected by the resolver itself,
         // without a query leaving the machine.
-        {std::string(70, 'x') + ".invalid", 1883, ""},
+        {std::string(70, 'x') + ".invalid", 1883, Kind::hostNotFound, ""},
     };
     for (const auto& c : cases) {
         Recorder recorder;
@@ -248,17 +253,19 @@ TEST(AsioTransportTest, RefusedOrUnresolvableConnectionsFailWithTheSystemsText)
         connection->setStateHandler(recorder.stateHandler());
         connection->start();
         ASSERT_TRUE(recorder.waitForState(ConnectionState::failed)) << c.host;
-        const auto text = recorder.failure().value_or("");
+        const auto failure = recorder.failure().value_or(TransportError{});
+        const std::string& text = failure.systemText;
         EXPECT_FALSE(text.empty()) << c.host;
+        EXPECT_EQ(failure.kind, c.kind) << text;
         EXPECT_NE(text.find(c.expectedText), std::string::npos) << text;
         EXPECT_EQ(recorder.count(ConnectionState::ready), 0) << c.host;
         // A failed connection refuses further work with the failure's text.
-        std::optional<std::string> sendError;
-        connection->send(bytesOf("x"), [&](const std::optional<std::string>& error) {
+        std::optional<TransportError> sendError;
+        connection->send(bytesOf("x"), [&](const std::optional<TransportError>& error) {
             recorder.add([&] { sendError = error; });
         });
         ASSERT_TRUE(recorder.waitFor([&] { return sendError.has_value(); })) << c.host;
-        EXPECT_EQ(sendError, text);
+        EXPECT_EQ(sendError, failure);
     }
 }
 
@@ -276,15 +283,15 @@ TEST(AsioTransportTest, CancelReportsCancelledExactlyOnceWheneverItComes)
         const auto port = moment == Moment::afterFailure ? test::freeLoopbackPort() : server.port();
         auto connection = transport.makeConnection("localhost", port, 10.0);
         connection->setStateHandler(recorder.stateHandler());
-        std::optional<std::string> receiveError;
+        std::optional<TransportError> receiveError;
         if (moment == Moment::beforeStart) {
             connection->cancel();
         }
         connection->start();
         if (moment == Moment::afterReady) {
             ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
-            connection->receive(1, 4096, [&](Bytes, bool, const std::optional<std::string>& error) {
-                recorder.add([&] { receiveError = error.value_or("no error"); });
+            connection->receive(1, 4096, [&](Bytes, bool, const std::optional<TransportError>& error) {
+                recorder.add([&] { receiveError = error.value_or(kNoError); });
             });
         }
         if (moment == Moment::afterFailure) {
@@ -295,15 +302,15 @@ TEST(AsioTransportTest, CancelReportsCancelledExactlyOnceWheneverItComes)
         connection->cancel();
 
         // Work issued after cancel() completes with an error and starts nothing.
-        std::optional<std::string> sendError;
-        connection->send(bytesOf("late"), [&](const std::optional<std::string>& error) {
-            recorder.add([&] { sendError = error.value_or("no error"); });
+        std::optional<TransportError> sendError;
+        connection->send(bytesOf("late"), [&](const std::optional<TransportError>& error) {
+            recorder.add([&] { sendError = error.value_or(kNoError); });
         });
         ASSERT_TRUE(recorder.waitFor([&] { return sendError.has_value(); }));
-        EXPECT_NE(sendError, "no error");
+        EXPECT_NE(sendError, kNoError);
         if (moment == Moment::afterReady) {
             ASSERT_TRUE(recorder.waitFor([&] { return receiveError.has_value(); }));
-            EXPECT_NE(receiveError, "no error");
+            EXPECT_NE(receiveError, kNoError);
         }
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(recorder.count(ConnectionState::cancelled), 1);

@@ -6,16 +6,18 @@
 namespace telvane::test {
 
 namespace {
-constexpr const char* kCancelledText = "Operation canceled";
+const TransportError kCancelled{TransportError::Kind::other, "Operation canceled"};
 }  // namespace
 
 void ScriptedConnection::send(Bytes data, SendCompletion completion)
 {
-    std::optional<std::string> error;
+    std::optional<TransportError> error;
     {
         const std::lock_guard lock(mutex_);
         if (isCancelled_) {
-            error = kCancelledText;
+            error = kCancelled;
+        } else if (sendFailure_) {
+            error = sendFailure_;
         } else {
             sent_.push_back(std::move(data));
         }
@@ -45,7 +47,7 @@ void ScriptedConnection::cancel()
     }
 }
 
-void ScriptedConnection::reportState(ConnectionState state, std::optional<std::string> error)
+void ScriptedConnection::reportState(ConnectionState state, std::optional<TransportError> error)
 {
     const std::lock_guard lock(mutex_);
     if (stateHandler_) {
@@ -60,14 +62,41 @@ void ScriptedConnection::feed(const Bytes& data)
     serveReceive();
 }
 
+void ScriptedConnection::failSends(TransportError error)
+{
+    const std::lock_guard lock(mutex_);
+    sendFailure_ = std::move(error);
+}
+
+void ScriptedConnection::failReceive(TransportError error)
+{
+    const std::lock_guard lock(mutex_);
+    receiveFailure_ = std::move(error);
+    serveReceive();
+}
+
+void ScriptedConnection::endStream()
+{
+    const std::lock_guard lock(mutex_);
+    isEnded_ = true;
+    serveReceive();
+}
+
 void ScriptedConnection::serveReceive()
 {
-    if (!pendingReceive_ || (inbound_.empty() && !isCancelled_)) {
+    const bool hasNews = !inbound_.empty() || isCancelled_ || receiveFailure_ || isEnded_;
+    if (!pendingReceive_ || !hasNews) {
         return;
     }
     auto completion = std::exchange(pendingReceive_, nullptr);
-    if (isCancelled_) {
-        queue_.post([completion = std::move(completion)] { completion({}, false, kCancelledText); });
+    if (isCancelled_ || (inbound_.empty() && receiveFailure_)) {
+        queue_.post([completion = std::move(completion), error = isCancelled_ ? kCancelled : *receiveFailure_] {
+            completion({}, false, error);
+        });
+        return;
+    }
+    if (inbound_.empty()) {
+        queue_.post([completion = std::move(completion)] { completion({}, true, std::nullopt); });
         return;
     }
     const auto count = static_cast<std::ptrdiff_t>(std::min(inbound_.size(), receiveMaximum_));

@@ -30,8 +30,8 @@ public:
         locked([&] { stateHandler_ = std::move(handler); });
     }
     void start() override { locked([this] { isStarted_ = true; }); }
-    // Recorded and completed successfully; after cancel() completed with an
-    // error and not recorded.
+    // Recorded and completed successfully; after cancel() or failSends()
+    // completed with an error and not recorded.
     void send(Bytes data, SendCompletion completion) override;
     // Takes up to `maximum` of the bytes fed so far, or waits for more.
     void receive(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion) override;
@@ -40,9 +40,17 @@ public:
     void cancel() override;
 
     // ---- Script -------------------------------------------------------------
-    void reportState(ConnectionState state, std::optional<std::string> error = std::nullopt);
+    void reportState(ConnectionState state, std::optional<TransportError> error = std::nullopt);
     // Bytes from the broker, for the pending or the next receives.
     void feed(const Bytes& data);
+    // Every later send completes with `error` and is not recorded.
+    void failSends(TransportError error);
+    // Once the bytes fed so far are taken, the pending or next receive
+    // completes with `error`.
+    void failReceive(TransportError error);
+    // Once the bytes fed so far are taken, the pending or next receive
+    // reports the end of the stream.
+    void endStream();
 
     // ---- Observations -------------------------------------------------------
     [[nodiscard]] const std::string& host() const { return host_; }
@@ -72,6 +80,9 @@ private:
     StateHandler stateHandler_;
     bool isStarted_ = false;
     bool isCancelled_ = false;
+    bool isEnded_ = false;
+    std::optional<TransportError> sendFailure_;
+    std::optional<TransportError> receiveFailure_;
     std::vector<Bytes> sent_;
     Bytes inbound_;
     std::size_t receiveMaximum_ = 0;

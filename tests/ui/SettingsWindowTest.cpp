@@ -59,8 +59,10 @@ TEST_F(SettingsWindowTest, HeaderFollowsTheConnectionStateAndShowsTheLastErrorIn
     EXPECT_EQ(text->text(), "Getrennt");
     EXPECT_FALSE(error->isVisible());
 
-    status_.change(false, "Connection refused\nsecond line\nthird line");
+    // A system text that the window has no words of its own for is shown as it is.
+    status_.change(false, TransportError{TransportError::Kind::other, "Odd failure\nsecond line\nthird line"});
     EXPECT_TRUE(error->isVisible());
+    EXPECT_TRUE(error->text().startsWith("Odd failure"));
     EXPECT_LE(error->text().count('\n'), 1);
 
     status_.change(true, std::nullopt);

@@ -33,9 +33,9 @@ public:
 class FakeConnectionStatus final : public ConnectionStatus {
 public:
     [[nodiscard]] bool isConnected() const override { return connected; }
-    [[nodiscard]] std::optional<std::string> lastError() const override { return error; }
+    [[nodiscard]] std::optional<ClientError> lastError() const override { return error; }
     void setObserver(std::function<void()> o) override { observer = std::move(o); }
-    void change(bool isConnected, std::optional<std::string> lastError)
+    void change(bool isConnected, std::optional<ClientError> lastError)
     {
         connected = isConnected;
         error = std::move(lastError);
@@ -43,7 +43,7 @@ public:
     }
 
     bool connected = false;
-    std::optional<std::string> error;
+    std::optional<ClientError> error;
     std::function<void()> observer;
 };
 

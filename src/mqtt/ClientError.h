@@ -1,0 +1,46 @@
+#pragma once
+
+// Why the connection is not (or not fully) working, as the client reports it
+// in lastError(). The core names the case; the window words it for the user.
+
+#include "mqtt/Codec.h"
+#include "platform/TransportError.h"
+
+#include <cstdint>
+#include <variant>
+
+namespace telvane {
+
+// The broker answered CONNACK with a code other than 0 (255: no code byte).
+struct ConnectionRefused {
+    std::uint8_t code = 0;
+    bool operator==(const ConnectionRefused&) const = default;
+};
+
+// No PINGRESP within ten seconds of a PINGREQ.
+struct PingTimeout {
+    bool operator==(const PingTimeout&) const = default;
+};
+
+// A packet length that can never be valid: the stream cannot be read on.
+struct ProtocolError {
+    bool operator==(const ProtocolError&) const = default;
+};
+
+// A configured text does not fit an MQTT string: nothing is connected until
+// the configuration changes.
+struct OverlongField {
+    ConnectField field = ConnectField::clientID;
+    bool operator==(const OverlongField&) const = default;
+};
+
+// A configured topic does not fit an MQTT string and is not subscribed; the
+// connection itself works.
+struct OverlongTopic {
+    bool operator==(const OverlongTopic&) const = default;
+};
+
+using ClientError = std::variant<TransportError, ConnectionRefused, PingTimeout, ProtocolError, OverlongField,
+                                 OverlongTopic>;
+
+}  // namespace telvane
