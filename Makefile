@@ -6,13 +6,13 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     := $(if $(CI),-DTELVANE_WARNINGS_AS_ERRORS=ON,)
 
-.PHONY: deps configure build test test-asan test-tsan bench run demo screenshot clean
+.PHONY: deps configure build test test-asan test-tsan bench run demo screenshot format format-check lint clean
 
 deps:
 	@scripts/install-deps
 
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(CMAKE_ARGS) --log-level=WARNING
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -23,14 +23,14 @@ test: build
 # The same suite with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTELVANE_SANITIZE=address,undefined \
-	  -DTELVANE_BUILD_BENCH=OFF $(WERROR) $(CMAKE_ARGS) >/dev/null
+	  -DTELVANE_BUILD_BENCH=OFF $(WERROR) $(CMAKE_ARGS) --log-level=WARNING
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
 # The core's tests with ThreadSanitizer (the GUI is left out: Qt is not built with it).
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTELVANE_SANITIZE=thread \
-	  -DTELVANE_BUILD_BENCH=OFF -DTELVANE_BUILD_GUI=OFF $(WERROR) $(CMAKE_ARGS) >/dev/null
+	  -DTELVANE_BUILD_BENCH=OFF -DTELVANE_BUILD_GUI=OFF $(WERROR) $(CMAKE_ARGS) --log-level=WARNING
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
 	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
@@ -46,6 +46,20 @@ demo: build
 
 screenshot: build
 	@scripts/screenshot $(BUILD)
+
+# The sources formatted by .clang-format; format-check fails on any difference.
+FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
+
+format: deps
+	@clang-format-14 -i $(FORMAT_FILES)
+
+format-check: deps
+	@clang-format-14 --dry-run --Werror $(FORMAT_FILES)
+
+# clang-tidy with .clang-tidy over every source of the build, findings are errors.
+lint: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/lint $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -76,6 +76,7 @@ TopicSet makeTopics(std::int64_t count, bool flat = false)
 std::vector<MQTTMessage> makeMessages(int count)
 {
     std::vector<MQTTMessage> messages;
+    messages.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         messages.push_back({"site0/room0/device" + std::to_string(i) + "/reading0",
                             R"({"temperature": 21.5, "humidity": 40, "battery": {"level": 87}})",

@@ -22,8 +22,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace telvane {
 namespace {
 

@@ -61,7 +61,7 @@ SingleInstance::Role SingleInstance::claim()
     return server_.listen(path) ? Role::primary : Role::unavailable;
 }
 
-bool SingleInstance::askRunningInstance()
+bool SingleInstance::askRunningInstance() const
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath());

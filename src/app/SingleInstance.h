@@ -45,7 +45,7 @@ signals:
     void activationRequested();
 
 private:
-    bool askRunningInstance();
+    bool askRunningInstance() const;
     void onNewConnection();
 
     QString socketName_;

@@ -16,6 +16,9 @@ namespace {
 
 // Builds the document from nlohmann's SAX events, which (unlike its DOM
 // parser) hand over the written text of numbers that do not fit 64 bits.
+// The documents' destructor may allocate while it tears down deep nesting;
+// running out of memory there ends the process whatever we do.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 class PayloadBuilder {
 public:
     bool null() { return add(Json(nullptr)) != nullptr; }

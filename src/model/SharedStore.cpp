@@ -1,15 +1,11 @@
 #include "model/SharedStore.h"
 
 #include "model/JsonText.h"
+#include "model/PrivateFiles.h"
 
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -26,10 +22,6 @@ constexpr const char* kDiscoveredTopicsKey = "discoveredTopics";
 
 constexpr const char* kStoreDirectory = "group.org.telvane.Telvane";
 constexpr const char* kDatabaseFile = "defaults.sqlite3";
-
-// The configuration holds the broker password.
-constexpr mode_t kDirectoryMode = 0700;
-constexpr mode_t kFileMode = 0600;
 
 // In WAL mode a reader never blocks a writer; the timeout only matters while
 // another writer holds the lock or the file is being recovered. Long enough to
@@ -54,54 +46,6 @@ constexpr const char* kDataVersion = "PRAGMA data_version";
 bool usableBaseDirectory(const char* value)
 {
     return value != nullptr && value[0] == '/';
-}
-
-// Creates every missing component of `dir` with mode 0700 (also when the umask
-// would leave less). True when `dir` ends up being a directory.
-bool ensurePrivateDirectory(const std::filesystem::path& dir)
-{
-    std::filesystem::path prefix;
-    for (const auto& component : dir) {
-        prefix /= component;
-        if (::mkdir(prefix.c_str(), kDirectoryMode) == 0) {
-            if (::chmod(prefix.c_str(), kDirectoryMode) != 0) {
-                return false;
-            }
-        } else if (errno != EEXIST) {
-            return false;
-        }
-    }
-    struct stat info {};
-    return ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Creates the database file with mode 0600 before SQLite opens it, and
-// tightens an existing one. SQLite gives the -wal and -shm files the mode of
-// the database file, whatever the umask, so they follow.
-bool ensurePrivateDatabaseFile(const std::filesystem::path& path)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, kFileMode);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (ok && (info.st_mode & 07777) != kFileMode) {
-        ok = ::fchmod(fd, kFileMode) == 0;
-    }
-    ::close(fd);
-    if (!ok) {
-        return false;
-    }
-    // Companions left behind with looser modes (an older build, a crash).
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const std::string companion = path.string() + suffix;
-        if (::lstat(companion.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-            && (info.st_mode & 07777) != kFileMode) {
-            ::chmod(companion.c_str(), kFileMode);
-        }
-    }
-    return true;
 }
 
 // The encoder turns bytes that are not UTF-8 into U+FFFD. Only when no such
@@ -192,13 +136,13 @@ struct SharedStore::Database {
         return database;
     }
 
-    bool prepare(const char* sql, sqlite3_stmt** statement)
+    bool prepare(const char* sql, sqlite3_stmt** statement) const
     {
         return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr)
                == SQLITE_OK;
     }
 
-    std::optional<std::int64_t> currentDataVersion()
+    [[nodiscard]] std::optional<std::int64_t> currentDataVersion() const
     {
         std::optional<std::int64_t> version;
         if (sqlite3_step(dataVersion) == SQLITE_ROW) {
@@ -251,7 +195,7 @@ struct SharedStore::Database {
         return result;
     }
 
-    bool write(const char* key, const std::string& text)
+    [[nodiscard]] bool write(const char* key, const std::string& text) const
     {
         sqlite3_bind_text(upsertValue, 1, key, -1, SQLITE_STATIC);
         sqlite3_bind_blob64(upsertValue, 2, text.data(), text.size(), SQLITE_STATIC);

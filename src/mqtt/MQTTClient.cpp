@@ -358,12 +358,13 @@ void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComple
     }
     if (!data.empty()) {
         auto read = session->framer->append(std::move(data));
-        if (!read.packets.empty() || read.isMalformed) {
+        const bool isMalformed = read.isMalformed;
+        if (!read.packets.empty() || isMalformed) {
             postToMain(session, [read = std::move(read)](MQTTClient& client, const SessionPtr& s) mutable {
                 client.handleInbound(s, read.packets, read.isMalformed);
             });
         }
-        if (read.isMalformed) {
+        if (isMalformed) {
             // The stream cannot be resynchronised after a bad length.
             session->isOpen = false;
             session->connection->cancel();

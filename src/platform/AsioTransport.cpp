@@ -159,8 +159,8 @@ private:
         // address is the loopback one.
         resolver_.async_resolve(host_, std::to_string(port_), asio::ip::tcp::resolver::numeric_service,
                                 [self = shared_from_this()](const asio::error_code& error,
-                                                            asio::ip::tcp::resolver::results_type results) {
-                                    self->onResolved(error, std::move(results));
+                                                            const asio::ip::tcp::resolver::results_type& results) {
+                                    self->onResolved(error, results);
                                 });
     }
 
@@ -172,7 +172,7 @@ private:
         fail(asio::error::timed_out);
     }
 
-    void onResolved(const asio::error_code& error, asio::ip::tcp::resolver::results_type results)
+    void onResolved(const asio::error_code& error, const asio::ip::tcp::resolver::results_type& results)
     {
         if (phase_ != Phase::connecting) {
             return;  // timed out or cancelled meanwhile; already reported

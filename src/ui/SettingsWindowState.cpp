@@ -192,10 +192,9 @@ bool SettingsWindowState::topicHasDisplayItems(const std::string& topic) const
 
 void SettingsWindowState::removeTopic(const std::string& topic)
 {
-    // Copied first: `topic` may be one of the entries about to be erased.
-    const std::string removed = topic;
-    std::erase(config_.topics, removed);
-    config_.topicLabels.erase(removed);
+    config_.topicLabels.erase(topic);
+    // The predicate owns its text: `topic` may be one of the entries erased here.
+    std::erase_if(config_.topics, [removed = topic](const std::string& entry) { return entry == removed; });
     notify(kConfigChanged);
     saveAndReconnect();
 }

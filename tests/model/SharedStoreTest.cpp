@@ -78,6 +78,7 @@ std::string encoded(const std::vector<MQTTMessage>& messages) { return encodeJso
 std::vector<std::string> topicsOf(const std::vector<MQTTMessage>& messages)
 {
     std::vector<std::string> topics;
+    topics.reserve(messages.size());
     for (const auto& m : messages) {
         topics.push_back(m.topic);
     }
@@ -101,6 +102,7 @@ protected:
 TEST_F(SharedStoreTest, AppendMessageReplacesTheTopicPutsItFirstAndCapsAtFifty)
 {
     std::vector<MQTTMessage> fifty;
+    fifty.reserve(50);
     for (int i = 0; i < 50; ++i) {
         fifty.push_back(message("t" + std::to_string(i), i));
     }

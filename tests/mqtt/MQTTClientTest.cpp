@@ -183,7 +183,8 @@ TEST_F(MQTTClientTest, ConfiguredTopicsThenDiscoveryFilterAreSubscribedInOrder)
 
 TEST_F(MQTTClientTest, KeepAliveTicksAtHalfTheIntervalButNotBelowFiveSeconds)
 {
-    for (const auto& [keepAlive, tick] : {std::pair{60, 30.0}, {4, 5.0}, {0, 5.0}, {11, 5.5}}) {
+    for (const auto& [interval, tick] : {std::pair{60, 30.0}, {4, 5.0}, {0, 5.0}, {11, 5.5}}) {
+        const int keepAlive = interval;  // a lambda below captures it
         SCOPED_TRACE(keepAlive);
         saveConfig([&](MQTTConfig& config) { config.keepAliveInterval = static_cast<std::uint16_t>(keepAlive); });
         auto& connection = connectAccepted();

@@ -290,7 +290,7 @@ TEST(AsioTransportTest, CancelReportsCancelledExactlyOnceWheneverItComes)
         connection->start();
         if (moment == Moment::afterReady) {
             ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
-            connection->receive(1, 4096, [&](Bytes, bool, const std::optional<TransportError>& error) {
+            connection->receive(1, 4096, [&](const Bytes&, bool, const std::optional<TransportError>& error) {
                 recorder.add([&] { receiveError = error.value_or(kNoError); });
             });
         }

@@ -69,6 +69,7 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std
     // Everything the child needs is prepared before fork: after it, only
     // async-signal-safe calls are allowed in a threaded process.
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
