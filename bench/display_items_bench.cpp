@@ -60,24 +60,34 @@ std::string largePayload(bool flat, std::int64_t variant = 0)
     if (flat) {
         payload = "{";
         for (int i = 0; i < 10'000; ++i) {
-            payload += (i == 0 ? "\"reading" : ",\"reading") + std::to_string(100'000 + i) +
-                       "\":" + std::to_string(i + variant) + ".5";
+            payload += i == 0 ? "\"reading" : ",\"reading";
+            payload += std::to_string(100'000 + i);
+            payload += "\":";
+            payload += std::to_string(i + variant);
+            payload += ".5";
         }
         return payload + "}";
     }
     payload = R"({"devices":[)";
     for (int i = 0; i < 1'000; ++i) {
         const std::string n = std::to_string(i + variant);
-        payload += (i == 0 ? "" : ",") + std::string(R"({"id":"device-)") + std::to_string(i) +
-                   R"(","temperature":2)" + n + R"(.5,"humidity":4)" + n + R"(,"battery":87,"rssi":-61,)" +
-                   R"("online":true,"firmware":"1.2.3","uptime":)" + n + R"(,"room":"kitchen","pressure":1013.25})";
+        payload += i == 0 ? R"({"id":"device-)" : R"(,{"id":"device-)";
+        payload += std::to_string(i);
+        payload += R"(","temperature":2)";
+        payload += n;
+        payload += R"(.5,"humidity":4)";
+        payload += n;
+        payload += R"(,"battery":87,"rssi":-61,"online":true,"firmware":"1.2.3","uptime":)";
+        payload += n;
+        payload += R"(,"room":"kitchen","pressure":1013.25})";
     }
     return payload + "]}";
 }
 
 struct WindowUnderTest {
     explicit WindowUnderTest(bool flat)
-        : store(scratch.path() / "defaults.sqlite3"), writer(scratch.path() / "defaults.sqlite3")
+        : store(scratch.path() / "defaults.sqlite3"),
+          writer(scratch.path() / "defaults.sqlite3")
     {
         MQTTConfig config;
         config.host = "127.0.0.1";
@@ -94,10 +104,10 @@ struct WindowUnderTest {
         }
     }
 
-    DisplayItemsEditor& editor() { return window->state().displayItemsEditor(); }
+    [[nodiscard]] DisplayItemsEditor& editor() const { return window->state().displayItemsEditor(); }
     // As the timer runs it: whatever the tick changed is painted before
     // processEvents() returns; what it left alone is not painted at all.
-    void tick()
+    void tick() const
     {
         window->state().refreshFromStore();
         QCoreApplication::processEvents();

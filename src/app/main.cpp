@@ -23,7 +23,8 @@ int main(int argc, char* argv[])
                                       QStringLiteral("MS"));
     quitAfterShown.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption itemsTopic(QStringLiteral("display-items-topic"),
-                                  QStringLiteral("Choose TOPIC in the box \"Anzeige-Elemente\"."), QStringLiteral("TOPIC"));
+                                  QStringLiteral("Choose TOPIC in the box \"Anzeige-Elemente\"."),
+                                  QStringLiteral("TOPIC"));
     itemsTopic.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
     parser.addOption(quitAfterShown);

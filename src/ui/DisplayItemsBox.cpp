@@ -40,8 +40,8 @@ DisplayItemsBox::DisplayItemsBox(DisplayItemsEditor& editor, QWidget* parent)
     : QGroupBox(QStringLiteral("Anzeige-Elemente"), parent),
       editor_(editor),
       chooser_(new TopicChooser(this)),
-      noDataLabel_(captionLabel(QStringLiteral("Für dieses Topic liegen noch keine JSON-Daten vor."), "itemNoDataLabel",
-                                this)),
+      noDataLabel_(
+          captionLabel(QStringLiteral("Für dieses Topic liegen noch keine JSON-Daten vor."), "itemNoDataLabel", this)),
       valuesLabel_(captionLabel(QStringLiteral("Verfügbare Werte:"), "availableValuesLabel", this)),
       valueList_(new LazyRowList(kValueListMaxHeight, kRowSpacing,
                                  {[this](QWidget* content) { return makeValueRow(content); },
@@ -49,9 +49,9 @@ DisplayItemsBox::DisplayItemsBox(DisplayItemsEditor& editor, QWidget* parent)
                                   [this](QWidget* row, std::size_t i) { bindValueRow(row, i); }},
                                  this)),
       divider_(new QFrame(this)),
-      noItemsLabel_(captionLabel(
-          QStringLiteral("Noch keine Elemente konfiguriert. Das Widget zeigt die rohen Nachrichten an."),
-          "itemsEmptyLabel", this)),
+      noItemsLabel_(
+          captionLabel(QStringLiteral("Noch keine Elemente konfiguriert. Das Widget zeigt die rohen Nachrichten an."),
+                       "itemsEmptyLabel", this)),
       itemList_(new LazyRowList(kItemListMaxHeight, kRowSpacing,
                                 {[this](QWidget* content) { return makeItemRow(content); },
                                  [this](std::size_t i) {
@@ -118,7 +118,8 @@ QWidget* DisplayItemsBox::makeItemRow(QWidget* parent)
     auto* row = new ItemRow(parent);
     connect(row->labelField(), &QLineEdit::textEdited, this,
             [this, row](const QString& text) { editor_.setItemLabel(row->itemId(), text.toStdString()); });
-    connect(row->labelField(), &QLineEdit::returnPressed, this, [this, row] { editor_.submitItemLabel(row->itemId()); });
+    connect(row->labelField(), &QLineEdit::returnPressed, this,
+            [this, row] { editor_.submitItemLabel(row->itemId()); });
     connect(row->removeButton(), &QToolButton::clicked, this, [this, row] { editor_.removeItem(row->itemId()); });
     return row;
 }
@@ -146,7 +147,7 @@ void DisplayItemsBox::refreshChooser()
     // chosen, and the chooser shows no entry.
     const std::string& chosen = editor_.newItemTopic();
     const auto at = std::find(shownTopics_.begin(), shownTopics_.end(), chosen);
-    const int index = chosen.empty()                 ? 0
+    const int index = chosen.empty()             ? 0
                       : at == shownTopics_.end() ? -1
                                                  : 1 + static_cast<int>(at - shownTopics_.begin());
     if (chooser_->currentIndex() != index) {

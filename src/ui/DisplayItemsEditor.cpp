@@ -19,9 +19,10 @@ const std::shared_ptr<const DisplayItemsEditor::Paths>& noPaths()
 }  // namespace
 
 DisplayItemsEditor::DisplayItemsEditor(SharedStore& store, SettingsWindowState& window, std::function<void()> changed)
-    : store_(store), window_(window), changed_(std::move(changed))
-{
-}
+    : store_(store),
+      window_(window),
+      changed_(std::move(changed))
+{}
 
 std::string DisplayItemsEditor::defaultLabel(std::string_view path)
 {
@@ -48,8 +49,8 @@ void DisplayItemsEditor::setNewItemTopic(std::string topic)
 DisplayItemsEditor::ParsedPayload* DisplayItemsEditor::latestPayload(const std::string& topic)
 {
     const auto& messages = window_.messages();
-    const auto message = std::find_if(messages.begin(), messages.end(),
-                                      [&](const MQTTMessage& m) { return m.topic == topic; });
+    const auto message =
+        std::find_if(messages.begin(), messages.end(), [&](const MQTTMessage& m) { return m.topic == topic; });
     if (message == messages.end()) {
         parsed_.erase(topic);
         return nullptr;
@@ -89,8 +90,8 @@ std::vector<std::string> DisplayItemsEditor::topicsWithJSON()
     topics.erase(std::unique(topics.begin(), topics.end()), topics.end());
 
     std::erase_if(parsed_, [&](const auto& entry) {
-        return entry.first != newItemTopic_ &&
-               std::find(configured.begin(), configured.end(), entry.first) == configured.end();
+        return entry.first != newItemTopic_
+               && std::find(configured.begin(), configured.end(), entry.first) == configured.end();
     });
     return topics;
 }

@@ -25,7 +25,10 @@ struct LazyRowList::Row {
 };
 
 LazyRowList::LazyRowList(int maxHeight, int spacing, Delegate delegate, QWidget* parent)
-    : QScrollArea(parent), maxHeight_(maxHeight), spacing_(spacing), delegate_(std::move(delegate)),
+    : QScrollArea(parent),
+      maxHeight_(maxHeight),
+      spacing_(spacing),
+      delegate_(std::move(delegate)),
       content_(new QWidget)
 {
     setFrameShape(QFrame::NoFrame);
@@ -61,8 +64,7 @@ void LazyRowList::setRowCount(std::size_t count)
         delegate_.bindRow(row.widget, 0);
         rowHeight_ = std::max(1, row.widget->sizeHint().height());
     }
-    const long long total =
-        count_ == 0 ? 0 : static_cast<long long>(count_) * (rowHeight_ + spacing_) - spacing_;
+    const long long total = count_ == 0 ? 0 : static_cast<long long>(count_) * (rowHeight_ + spacing_) - spacing_;
     const int contentHeight = static_cast<int>(std::min<long long>(total, QWIDGETSIZE_MAX));
     const int height = std::min(contentHeight, maxHeight_) + 2 * frameWidth();
     if (this->height() != height || minimumHeight() != height) {
@@ -279,8 +281,8 @@ QWidget* LazyRowList::neighbourOutside(bool next) const
 {
     for (QWidget* w = next ? nextInFocusChain() : previousInFocusChain(); w != nullptr && w != this;
          w = next ? w->nextInFocusChain() : w->previousInFocusChain()) {
-        if (!isAncestorOf(w) && w->window() == window() && (w->focusPolicy() & Qt::TabFocus) != 0 &&
-            w->isVisible() && w->isEnabled() && w->focusProxy() == nullptr) {
+        if (!isAncestorOf(w) && w->window() == window() && (w->focusPolicy() & Qt::TabFocus) != 0 && w->isVisible()
+            && w->isEnabled() && w->focusProxy() == nullptr) {
             return w;
         }
     }

@@ -142,8 +142,10 @@ void SettingsWindow::stateChanged(SettingsWindowState::Changes changes)
     if ((changes & SettingsWindowState::kMessagesChanged) != 0) {
         messagesBox_->setMessages(state_->messages());
     }
-    if ((changes & (SettingsWindowState::kConfigChanged | SettingsWindowState::kMessagesChanged |
-                    SettingsWindowState::kDisplayItemsChanged | SettingsWindowState::kDisplayItemsEditorChanged)) != 0) {
+    constexpr SettingsWindowState::Changes kDisplayItemsBoxShows =
+        SettingsWindowState::kConfigChanged | SettingsWindowState::kMessagesChanged
+        | SettingsWindowState::kDisplayItemsChanged | SettingsWindowState::kDisplayItemsEditorChanged;
+    if ((changes & kDisplayItemsBoxShows) != 0) {
         displayItemsBox_->refresh();
     }
     picker_->stateChanged(changes);

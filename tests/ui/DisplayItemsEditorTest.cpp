@@ -116,7 +116,7 @@ TEST_F(DisplayItemsEditorTest, AddTrimsTheLabelAddsNothingForABlankOneAndDisable
     struct Case {
         const char* name;
         std::string path;
-        std::optional<std::string> typed;  // none: the prefilled label
+        std::optional<std::string> typed;   // none: the prefilled label
         std::optional<std::string> stored;  // none: nothing added
     };
     const std::vector<Case> cases{
@@ -201,10 +201,7 @@ TEST_F(DisplayItemsEditorTest, LabelEditsAreStoredAsTypedWithoutReloadAndReturnR
         std::string afterReturn;
     };
     const std::vector<Case> cases{
-        {"", "temp"},
-        {" \t\u00A0", "temp"},
-        {"  Innen ", "  Innen "},
-        {"\n", "\n"},  // a line break is not blank
+        {"", "temp"}, {" \t\u00A0", "temp"}, {"  Innen ", "  Innen "}, {"\n", "\n"},  // a line break is not blank
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("typed '" + c.typed + "'");
