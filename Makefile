@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     := $(if $(CI),-DTELVANE_WARNINGS_AS_ERRORS=ON,)
 
-.PHONY: deps configure build test test-asan test-tsan bench run demo screenshot format format-check lint clean
+.PHONY: deps configure build test test-asan test-tsan bench run demo screenshot package format format-check lint clean
 
 deps:
 	@scripts/install-deps
@@ -46,6 +46,12 @@ demo: build
 
 screenshot: build
 	@scripts/screenshot $(BUILD)
+
+# The Debian package, telvane_<version>_<arch>.deb, in this folder.
+package: build
+	@cpack --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package
+	@cp $(BUILD)/package/telvane_*.deb .
+	@ls telvane_*.deb
 
 # The sources formatted by .clang-format; format-check fails on any difference.
 FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')

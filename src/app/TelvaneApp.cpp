@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -50,7 +51,9 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       reloadSignal_(DBusReloadSignal::sessionBusAddress()),
       delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>(), store_, reloadSignal_,
                                               configChanged_)),
-      status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt()))
+      status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt())),
+      autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
+                 QCoreApplication::applicationFilePath().toStdString())
 {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
@@ -76,7 +79,37 @@ TelvaneApp::~TelvaneApp()
 void TelvaneApp::launch()
 {
     delegate_->applicationDidFinishLaunching();
-    window_->show();
+    // Without a tray a hidden window could only be reached by starting
+    // Telvane again, which nobody would guess.
+    if (!options_.autostarted || !hasTray()) {
+        window_->show();
+    }
+}
+
+bool TelvaneApp::hasTray() const
+{
+    return options_.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void TelvaneApp::setStartsAtLogin(bool enabled)
+{
+    autostart_.setEnabled(enabled);
+    const bool isEnabled = autostart_.isEnabled();
+    for (QAction* action : autostartActions_) {
+        const QSignalBlocker blocker(action);
+        action->setChecked(isEnabled);
+    }
+}
+
+QAction* TelvaneApp::addAutostartAction(QMenu& menu)
+{
+    QAction* action = menu.addAction(QStringLiteral("Beim Anmelden starten"));
+    action->setObjectName(QStringLiteral("autostartAction"));
+    action->setCheckable(true);
+    action->setChecked(autostart_.isEnabled());
+    connect(action, &QAction::toggled, this, &TelvaneApp::setStartsAtLogin);
+    autostartActions_.push_back(action);
+    return action;
 }
 
 void TelvaneApp::showWindow()
@@ -106,6 +139,8 @@ void TelvaneApp::buildMenu()
     connect(about, &QAction::triggered, this, [this] { showAboutBox(window_.get()); });
 
     menu->addSeparator();
+    addAutostartAction(*menu);
+    menu->addSeparator();
     QAction* quitAction = menu->addAction(QStringLiteral("Beenden"));
     quitAction->setObjectName(QStringLiteral("quitAction"));
     quitAction->setMenuRole(QAction::QuitRole);
@@ -117,12 +152,14 @@ void TelvaneApp::buildMenu()
 
 void TelvaneApp::buildTrayIcon()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!hasTray()) {
         return;
     }
     trayMenu_ = std::make_unique<QMenu>();
     QAction* open = trayMenu_->addAction(QStringLiteral("Telvane öffnen"));
     connect(open, &QAction::triggered, this, &TelvaneApp::showWindow);
+    trayMenu_->addSeparator();
+    addAutostartAction(*trayMenu_);
     trayMenu_->addSeparator();
     QAction* quitAction = trayMenu_->addAction(QStringLiteral("Beenden"));
     connect(quitAction, &QAction::triggered, this, &TelvaneApp::quit);

@@ -8,6 +8,7 @@
 // the widget. The window comes back through the tray or another start.
 
 #include "app/AppDelegate.h"
+#include "app/Autostart.h"
 #include "app/UnixSignalWatcher.h"
 #include "model/SharedStore.h"
 #include "platform/ConfigChangedSignal.h"
@@ -16,10 +17,13 @@
 #include <QObject>
 #include <QString>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+class QAction;
 class QMainWindow;
 class QMenu;
 class QSystemTrayIcon;
@@ -29,8 +33,16 @@ namespace telvane {
 class ClientConnectionStatus;
 class QtEventLoop;
 
-// Hidden options for the screenshot and the start-up benchmark.
 struct LaunchOptions {
+    // Started with the session (--autostart): the window stays hidden where
+    // a tray icon can bring it back.
+    bool autostarted = false;
+    // Whether the desktop has a tray; none: ask the desktop. Tests set it.
+    std::optional<bool> trayAvailable;
+    // Where "Beim Anmelden starten" writes its entry; none: the XDG default.
+    std::optional<std::filesystem::path> autostartEntry;
+
+    // Hidden options for the screenshot and the start-up benchmark.
     // Save a picture of the window to this file once it settled, then quit.
     QString screenshotPath;
     // Print "shown" on stdout at the first paint of the window and quit this
@@ -54,7 +66,8 @@ public:
     explicit TelvaneApp(LaunchOptions options = {});
     ~TelvaneApp() override;
 
-    // Runs the delegate's launch steps, then shows the window.
+    // Runs the delegate's launch steps, then shows the window (unless
+    // autostarted on a desktop with a tray).
     void launch();
 
     // Shows the window (again) and brings it to the front.
@@ -64,8 +77,13 @@ public:
     void quit();
 
     [[nodiscard]] QMainWindow& window() { return *window_; }
+    // "Beim Anmelden starten": writes or removes the autostart entry, and
+    // shows the state it ended in.
+    void setStartsAtLogin(bool enabled);
 
 private:
+    [[nodiscard]] bool hasTray() const;
+    QAction* addAutostartAction(QMenu& menu);
     void buildMenu();
     void buildTrayIcon();
     void onWindowFirstPainted();
@@ -82,6 +100,8 @@ private:
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
+    Autostart autostart_;
+    std::vector<QAction*> autostartActions_;  // in the menu bar and the tray menu
     UnixSignalWatcher signalWatcher_;
     bool windowPainted_ = false;
 };

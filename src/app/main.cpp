@@ -1,3 +1,4 @@
+#include "app/Autostart.h"
 #include "app/SingleInstance.h"
 #include "app/TelvaneApp.h"
 #include "model/SharedStore.h"
@@ -13,8 +14,17 @@ int main(int argc, char* argv[])
     telvane::TelvaneApp::configureApplication();
 
     QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Feeds a desktop widget with live values from an MQTT broker. Telvane keeps one connection to the broker\n"
+        "configured in its settings window, stores the latest message of each configured topic in a store that\n"
+        "widgets read, and asks them to reload after each message. Starting it again while it runs brings the\n"
+        "running window to the front."));
     parser.addHelpOption();
     parser.addVersionOption();
+    QCommandLineOption autostarted(QString::fromLatin1(telvane::Autostart::kOption),
+                                   QStringLiteral("Start as the desktop session does: with the window hidden where a "
+                                                  "tray icon can show it."));
+    parser.addOption(autostarted);
     QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
                                   QStringLiteral("FILE"));
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -32,6 +42,7 @@ int main(int argc, char* argv[])
     parser.process(application);
 
     telvane::LaunchOptions options;
+    options.autostarted = parser.isSet(autostarted);
     options.screenshotPath = parser.value(screenshot);
     options.displayItemsTopic = parser.value(itemsTopic).toStdString();
     if (parser.isSet(quitAfterShown)) {

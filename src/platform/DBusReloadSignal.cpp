@@ -139,13 +139,14 @@ private:
         const std::uint64_t one = 1;
         // A non-blocking eventfd only refuses a write when its counter is
         // near 2^64: then the thread is awake anyway.
-        static_cast<void>(::write(wakeFd_, &one, sizeof one));
+        [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
     }
 
     void drainWake() const
     {
         std::uint64_t count = 0;
-        static_cast<void>(::read(wakeFd_, &count, sizeof count));
+        // Nothing to read means nothing woke us; either way the counter is 0 now.
+        [[maybe_unused]] const auto read = ::read(wakeFd_, &count, sizeof count);
     }
 
     std::uint64_t pending()

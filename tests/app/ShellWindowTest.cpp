@@ -2,10 +2,12 @@
 // cannot see from outside the process. It covers the hand-over between two
 // processes and the socket left by a killed one.
 
+#include "app/Autostart.h"
 #include "app/SingleInstance.h"
 #include "app/TelvaneApp.h"
 #include "support/TempDir.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <sys/stat.h>
 
@@ -36,6 +40,86 @@ TEST(ShellWindowTest, ClosingTheWindowKeepsTheApplicationAndShowWindowBringsItBa
 
     app.showWindow();
     EXPECT_TRUE(app.window().isVisible());
+}
+
+TEST(ShellWindowTest, AutostartedTelvaneHidesItsWindowOnlyWhereATrayCanBringItBack)
+{
+    for (const bool tray : {true, false}) {
+        SCOPED_TRACE(tray);
+        LaunchOptions options;
+        options.autostarted = true;
+        options.trayAvailable = tray;
+        TelvaneApp app(options);
+        app.launch();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(app.window().isVisible(), !tray);
+    }
+    // An ordinary start always shows it.
+    LaunchOptions options;
+    options.trayAvailable = true;
+    TelvaneApp app(options);
+    app.launch();
+    EXPECT_TRUE(app.window().isVisible());
+}
+
+TEST(ShellWindowTest, StartAtLoginWritesAndRemovesTheAutostartEntryAndShowsItsState)
+{
+    test::TempDir config;
+    const auto entry = config.path() / "autostart" / "telvane.desktop";
+    LaunchOptions options;
+    options.trayAvailable = true;
+    options.autostartEntry = entry;
+    TelvaneApp app(options);
+    const auto actions = app.window().findChildren<QAction*>(QStringLiteral("autostartAction"));
+    ASSERT_EQ(actions.size(), 1) << "the menu bar's; the tray menu is not a child of the window";
+    QAction* action = actions.front();
+    EXPECT_FALSE(action->isChecked());
+
+    action->trigger();
+    ASSERT_TRUE(std::filesystem::exists(entry));
+    EXPECT_TRUE(action->isChecked());
+    std::ifstream file(entry);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("--autostart\n"), std::string::npos) << text;
+
+    action->trigger();
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_FALSE(action->isChecked());
+
+    // Where the entry cannot be written (a file stands where its folder
+    // belongs) the item stays unchecked.
+    std::filesystem::remove_all(config.path() / "autostart");
+    std::ofstream(config.path() / "autostart") << "not a folder";
+    action->trigger();
+    EXPECT_FALSE(action->isChecked());
+}
+
+TEST(AutostartTest, EntryStartsThisExecutableAndHiddenEntriesCountAsOff)
+{
+    const struct {
+        std::string executable;
+        std::string execLine;
+    } cases[] = {
+        {"/usr/bin/telvane", "Exec=/usr/bin/telvane --autostart"},
+        {"/home/a b/build/telvane", "Exec=\"/home/a b/build/telvane\" --autostart"},
+        {"/opt/100%/t$x", "Exec=\"/opt/100%%/t\\$x\" --autostart"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NE(Autostart::entryText(c.executable).find(c.execLine + "\n"), std::string::npos)
+            << Autostart::entryText(c.executable);
+    }
+
+    test::TempDir dir;
+    const auto path = dir.path() / "telvane.desktop";
+    Autostart autostart(path, "/usr/bin/telvane");
+    EXPECT_TRUE(autostart.setEnabled(true));
+    EXPECT_TRUE(autostart.isEnabled());
+    std::ofstream(path, std::ios::app) << "Hidden=true\n";
+    EXPECT_FALSE(autostart.isEnabled());
+
+    Autostart nowhere(std::nullopt, "/usr/bin/telvane");
+    EXPECT_FALSE(nowhere.setEnabled(true));
+    EXPECT_FALSE(nowhere.isEnabled());
 }
 
 TEST(SingleInstanceTest, LaterStartOnTheSameStoreAsksTheRunningOneToComeForward)

@@ -152,7 +152,7 @@ TEST(AsioTransportTest, ConnectsSendsReceivesAndReportsEndOfStream)
     std::string request;
     LoopbackServer server([&request](int fd) {
         if (readExactly(fd, 5, request)) {
-            (void)::write(fd, "world", 5);
+            EXPECT_EQ(::write(fd, "world", 5), 5);
         }
     });
     Recorder recorder;

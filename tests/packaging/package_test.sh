@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree, checks what is in it and
+# with which modes, validates its desktop entries and AppStream metadata,
+# extracts it into a scratch root and runs the extracted program, and lets
+# lintian judge it (no errors allowed).
+# Usage: package_test.sh BUILD_DIR
+set -euo pipefail
+build="$(cd "$1" && pwd)"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+
+fail() { echo "package_test: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 \
+  || { cat "$scratch/cpack.log"; fail "cpack failed"; }
+deb="$(ls "$scratch"/out/telvane_*_*.deb)"
+version="$(dpkg-deb -f "$deb" Version)"
+arch="$(dpkg-deb -f "$deb" Architecture)"
+[ "$(basename "$deb")" = "telvane_${version}_${arch}.deb" ] || fail "unexpected file name $(basename "$deb")"
+echo "package: $(basename "$deb")"
+echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6" || fail "dpkg-shlibdeps found no Qt dependency"
+
+# Every expected file, with its mode.
+dpkg-deb -c "$deb" >"$scratch/contents"
+expect() {
+  local mode="$1" path="$2"
+  grep -E "^${mode} [^ ]+ +[0-9]+ [0-9-]+ [0-9:]+ \./${path}$" "$scratch/contents" >/dev/null \
+    || { cat "$scratch/contents"; fail "missing or wrong mode: $mode $path"; }
+}
+expect -rwxr-xr-x usr/bin/telvane
+expect -rw-r--r-- usr/share/applications/telvane.desktop
+expect -rw-r--r-- usr/share/icons/hicolor/scalable/apps/telvane.svg
+expect -rw-r--r-- usr/share/metainfo/org.telvane.Telvane.metainfo.xml
+expect -rw-r--r-- usr/share/man/man1/telvane.1.gz
+expect -rw-r--r-- usr/share/doc/telvane/copyright
+expect -rw-r--r-- usr/share/doc/telvane/changelog.gz
+if awk '{print $1}' "$scratch/contents" | grep -E '^.{5}w|^.{8}w' >/dev/null; then
+  fail "something is writable by group or others"
+fi
+
+# Installed files pass the desktop's own validators.
+dpkg-deb -x "$deb" "$scratch/root"
+for entry in "$scratch"/root/usr/share/applications/*.desktop; do
+  desktop-file-validate "$entry" || fail "desktop-file-validate: $entry"
+done
+appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/org.telvane.Telvane.metainfo.xml" \
+  || fail "appstreamcli validate"
+
+# The extracted program runs.
+out="$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" "$scratch/root/usr/bin/telvane" --version 2>/dev/null)"
+[ "$out" = "telvane $version" ] || fail "telvane --version said '$out'"
+
+if command -v lintian >/dev/null; then
+  # Run as root here; lintian warns about that and nothing else changes.
+  lintian --allow-root --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
+  cat "$scratch/lintian.log"
+  if grep -E "^E: " "$scratch/lintian.log" >/dev/null; then
+    fail "lintian reports errors"
+  fi
+else
+  echo "lintian not installed; not judged"
+fi
+echo "package_test: ok"
