@@ -3,6 +3,7 @@
 #include "app/AboutBox.h"
 #include "platform/AsioTransport.h"
 #include "ui/ClientConnectionStatus.h"
+#include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
 
@@ -56,8 +57,10 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
 {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    window_->setCentralWidget(
-        new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_));
+    auto* settings = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_);
+    // The box shows the topic's rows once a message of it is stored.
+    settings->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
+    window_->setCentralWidget(settings);
     window_->installEventFilter(this);
     buildMenu();
     buildTrayIcon();

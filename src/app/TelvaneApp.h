@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -47,6 +48,8 @@ struct LaunchOptions {
     // Print "shown" on stdout at the first paint of the window and quit this
     // many milliseconds later.
     std::optional<int> quitAfterShownMs;
+    // Choose this topic in the box "Anzeige-Elemente" (for the screenshot).
+    std::string displayItemsTopic;
 };
 
 class TelvaneApp final : public QObject {

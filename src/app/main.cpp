@@ -32,13 +32,19 @@ int main(int argc, char* argv[])
                                       QStringLiteral("Print \"shown\" once the window is painted, quit MS later."),
                                       QStringLiteral("MS"));
     quitAfterShown.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption itemsTopic(QStringLiteral("display-items-topic"),
+                                  QStringLiteral("Choose TOPIC in the box \"Anzeige-Elemente\"."),
+                                  QStringLiteral("TOPIC"));
+    itemsTopic.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
     parser.addOption(quitAfterShown);
+    parser.addOption(itemsTopic);
     parser.process(application);
 
     telvane::LaunchOptions options;
     options.autostarted = parser.isSet(autostarted);
     options.screenshotPath = parser.value(screenshot);
+    options.displayItemsTopic = parser.value(itemsTopic).toStdString();
     if (parser.isSet(quitAfterShown)) {
         options.quitAfterShownMs = parser.value(quitAfterShown).toInt();
     }

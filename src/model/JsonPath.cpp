@@ -295,6 +295,18 @@ std::vector<std::string> payloadJSONPaths(std::string_view payload)
     return jsonPaths(*root, {});
 }
 
+std::optional<std::string> valueAtPath(const Json& root, std::string_view path)
+{
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    const Json* found = lookupJSONValue(root, splitJSONPath(path));
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    return formatJSONValue(*found);
+}
+
 std::optional<std::string> MQTTMessage::value(std::string_view path) const
 {
     if (path.empty()) {
@@ -304,11 +316,7 @@ std::optional<std::string> MQTTMessage::value(std::string_view path) const
     if (!root) {
         return std::nullopt;
     }
-    const Json* found = lookupJSONValue(*root, splitJSONPath(path));
-    if (found == nullptr) {
-        return std::nullopt;
-    }
-    return formatJSONValue(*found);
+    return valueAtPath(*root, path);
 }
 
 }  // namespace telvane

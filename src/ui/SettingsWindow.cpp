@@ -2,6 +2,7 @@
 
 #include "ui/BrokerBox.h"
 #include "ui/ConnectionStatus.h"
+#include "ui/DisplayItemsBox.h"
 #include "ui/ErrorText.h"
 #include "ui/LineLimitedLabel.h"
 #include "ui/RecentMessagesBox.h"
@@ -10,7 +11,6 @@
 #include "ui/WindowStyle.h"
 
 #include <QCoreApplication>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -97,10 +97,7 @@ void SettingsWindow::build()
     brokerBox_ = new BrokerBox(*state_, this);
     messagesBox_ = new RecentMessagesBox(this);
     topicsBox_ = new TopicsBox(*state_, this);
-    // Filled by the display items editor; its place in the layout is fixed already.
-    auto* displayItemsBox = new QGroupBox(QStringLiteral("Anzeige-Elemente"), this);
-    displayItemsBox->setObjectName(QStringLiteral("displayItemsBox"));
-    new QVBoxLayout(displayItemsBox);
+    displayItemsBox_ = new DisplayItemsBox(state_->displayItemsEditor(), this);
 
     auto* columns = new QHBoxLayout;
     columns->setSpacing(kStackSpacing);
@@ -111,7 +108,7 @@ void SettingsWindow::build()
     auto* right = new QVBoxLayout;
     right->setSpacing(kStackSpacing);
     right->addWidget(topicsBox_);
-    right->addWidget(displayItemsBox);
+    right->addWidget(displayItemsBox_);
     right->addStretch(1);
     columns->addLayout(left, 1);
     columns->addLayout(right, 1);
@@ -144,6 +141,12 @@ void SettingsWindow::stateChanged(SettingsWindowState::Changes changes)
     }
     if ((changes & SettingsWindowState::kMessagesChanged) != 0) {
         messagesBox_->setMessages(state_->messages());
+    }
+    constexpr SettingsWindowState::Changes kDisplayItemsBoxShows =
+        SettingsWindowState::kConfigChanged | SettingsWindowState::kMessagesChanged
+        | SettingsWindowState::kDisplayItemsChanged | SettingsWindowState::kDisplayItemsEditorChanged;
+    if ((changes & kDisplayItemsBoxShows) != 0) {
+        displayItemsBox_->refresh();
     }
     picker_->stateChanged(changes);
 }

@@ -18,6 +18,7 @@ namespace telvane {
 
 class BrokerBox;
 class ConnectionStatus;
+class DisplayItemsBox;
 class LineLimitedLabel;
 class RecentMessagesBox;
 class TopicPickerDialog;
@@ -59,6 +60,7 @@ private:
     BrokerBox* brokerBox_ = nullptr;
     TopicsBox* topicsBox_ = nullptr;
     RecentMessagesBox* messagesBox_ = nullptr;
+    DisplayItemsBox* displayItemsBox_ = nullptr;
     TopicPickerDialog* picker_ = nullptr;
 };
 

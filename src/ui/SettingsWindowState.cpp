@@ -1,5 +1,6 @@
 #include "ui/SettingsWindowState.h"
 
+#include "ui/DisplayItemsEditor.h"
 #include "ui/TextTrimming.h"
 
 #include <algorithm>
@@ -31,7 +32,9 @@ SettingsWindowState::SettingsWindowState(SharedStore& store, EventLoop& mainLoop
       discoveredTopics_(store.loadDiscoveredTopics()),
       protocolVersion_(config_.protocolVersion),
       pickerDiscoveredTopics_(std::make_shared<const TopicSet>()),
-      topicTree_(std::make_shared<const TopicTreeNode>())
+      topicTree_(std::make_shared<const TopicTreeNode>()),
+      displayItemsEditor_(
+          std::make_unique<DisplayItemsEditor>(store, *this, [this] { notify(kDisplayItemsEditorChanged); }))
 {
 }
 
@@ -271,6 +274,12 @@ void SettingsWindowState::addModalTopic()
     addTopic(topic);
     modalNewTopic_.clear();
     notify(kModalNewTopicChanged);
+}
+
+void SettingsWindowState::reloadDisplayItems()
+{
+    displayItems_ = store_.loadDisplayItems();
+    notify(kDisplayItemsChanged);
 }
 
 }  // namespace telvane

@@ -26,6 +26,8 @@
 
 namespace telvane {
 
+class DisplayItemsEditor;
+
 class SettingsWindowState {
 public:
     // What changed, for the observer; several at once are or-ed together.
@@ -37,6 +39,7 @@ public:
         kTopicTreeChanged = 1u << 4,         // topicTree and pickerDiscoveredTopics
         kTopicPickerShownChanged = 1u << 5,
         kModalNewTopicChanged = 1u << 6,
+        kDisplayItemsEditorChanged = 1u << 7,  // its chosen topic or typed labels
     };
     using Changes = unsigned;
 
@@ -152,6 +155,13 @@ public:
     // the topic was configured already. A blank field does nothing.
     void addModalTopic();
 
+    // --- Display items ---------------------------------------------------
+
+    // The editor of the box "Anzeige-Elemente", working over this state.
+    [[nodiscard]] DisplayItemsEditor& displayItemsEditor() { return *displayItemsEditor_; }
+    // displayItems() = what the store holds now.
+    void reloadDisplayItems();
+
 private:
     void notify(Changes changes);
 
@@ -178,6 +188,8 @@ private:
     std::string modalNewTopic_;
     std::shared_ptr<const TopicSet> pickerDiscoveredTopics_;
     std::shared_ptr<const TopicTreeNode> topicTree_;
+
+    std::unique_ptr<DisplayItemsEditor> displayItemsEditor_;
 };
 
 }  // namespace telvane
