@@ -1,6 +1,8 @@
 #include "app/TelvaneApp.h"
 
 #include "app/AboutBox.h"
+#include "discovery/AvahiBrowser.h"
+#include "discovery/BrokerDiscovery.h"
 #include "platform/AsioTransport.h"
 #include "ui/ClientConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
@@ -49,15 +51,17 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       eventLoop_(std::make_unique<QtEventLoop>()),
       store_(SharedStore::defaultDatabasePath()),
       reloadSignal_(DBusReloadSignal::sessionBusAddress()),
-      delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>(), store_, reloadSignal_,
-                                              configChanged_)),
+      transport_(std::make_shared<AsioTransport>()),
+      delegate_(std::make_unique<AppDelegate>(*eventLoop_, transport_, store_, reloadSignal_, configChanged_)),
       status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt())),
+      discovery_(std::make_unique<BrokerDiscovery>(*eventLoop_, std::make_unique<AvahiBrowser>(*eventLoop_),
+                                                   transport_)),
       autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
                  QCoreApplication::applicationFilePath().toStdString())
 {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    auto* settings = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_);
+    auto* settings = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_, *discovery_);
     // The box shows the topic's rows once a message of it is stored.
     settings->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
     window_->setCentralWidget(settings);
@@ -72,6 +76,7 @@ TelvaneApp::~TelvaneApp()
     // The window observes the client; it goes before the delegate drops it.
     trayIcon_.reset();
     window_.reset();
+    discovery_.reset();
     status_.reset();
     delegate_.reset();
 }

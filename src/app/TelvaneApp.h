@@ -30,6 +30,8 @@ class QSystemTrayIcon;
 
 namespace telvane {
 
+class AsioTransport;
+class BrokerDiscovery;
 class ClientConnectionStatus;
 class QtEventLoop;
 
@@ -62,7 +64,8 @@ public:
 
     // Creates every part of the application: the store at
     // SharedStore::defaultDatabasePath(), the reload signal on the session
-    // bus, the delegate with its client, and the window.
+    // bus, the delegate with its client, the broker search over Avahi, and
+    // the window.
     explicit TelvaneApp(LaunchOptions options = {});
     ~TelvaneApp() override;
 
@@ -95,8 +98,11 @@ private:
     SharedStore store_;
     DBusReloadSignal reloadSignal_;
     ConfigChangedSignal configChanged_;
+    // The client's connections and the broker search's check connections.
+    std::shared_ptr<AsioTransport> transport_;
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<ClientConnectionStatus> status_;
+    std::unique_ptr<BrokerDiscovery> discovery_;
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
