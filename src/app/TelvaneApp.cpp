@@ -6,6 +6,7 @@
 #include "platform/AsioTransport.h"
 #include "ui/ClientConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
+#include "ui/BrokerSearchDialog.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
 
@@ -61,10 +62,10 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
 {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    auto* settings = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_, *discovery_);
+    settings_ = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_, *discovery_);
     // The box shows the topic's rows once a message of it is stored.
-    settings->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
-    window_->setCentralWidget(settings);
+    settings_->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
+    window_->setCentralWidget(settings_);
     window_->installEventFilter(this);
     buildMenu();
     buildTrayIcon();
@@ -192,13 +193,18 @@ bool TelvaneApp::eventFilter(QObject* watched, QEvent* event)
 
 void TelvaneApp::onWindowFirstPainted()
 {
+    if (options_.openBrokerSearch) {
+        settings_->state().setShowBrokerSearch(true);
+    }
     if (!options_.screenshotPath.isEmpty()) {
         QTimer::singleShot(kScreenshotDelayMs, this, [this] {
             // A blinking caret would land in the picture half of the time.
             if (QWidget* focused = QApplication::focusWidget()) {
                 focused->clearFocus();
             }
-            const bool saved = window_->grab().save(options_.screenshotPath);
+            QWidget* sheet = settings_->brokerSearch();
+            QWidget* shown = sheet->isVisible() ? sheet : static_cast<QWidget*>(window_.get());
+            const bool saved = shown->grab().save(options_.screenshotPath);
             QApplication::exit(saved ? 0 : 1);
         });
     }

@@ -33,6 +33,7 @@ namespace telvane {
 class AsioTransport;
 class BrokerDiscovery;
 class ClientConnectionStatus;
+class SettingsWindow;
 class QtEventLoop;
 
 struct LaunchOptions {
@@ -52,6 +53,9 @@ struct LaunchOptions {
     std::optional<int> quitAfterShownMs;
     // Choose this topic in the box "Anzeige-Elemente" (for the screenshot).
     std::string displayItemsTopic;
+    // Open the broker search sheet once the window is shown; a screenshot
+    // then shows the sheet.
+    bool openBrokerSearch = false;
 };
 
 class TelvaneApp final : public QObject {
@@ -104,6 +108,7 @@ private:
     std::unique_ptr<ClientConnectionStatus> status_;
     std::unique_ptr<BrokerDiscovery> discovery_;
     std::unique_ptr<QMainWindow> window_;
+    SettingsWindow* settings_ = nullptr;  // owned by window_
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
     Autostart autostart_;
