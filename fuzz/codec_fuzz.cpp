@@ -169,7 +169,8 @@ struct Framed {
 
 // A framer subscribed to kFilters, fed `stream` in reads of `readSize`
 // bytes. In its copy of the stream, the SUBACKs at `subackOffsets` that
-// name identifier 0, 1 or 2 name the identifier this framer gave that filter.
+// name identifier 0, 1 or 2 name the identifier this framer drew for that
+// filter, and the others one it did not draw.
 Framed frame(MQTTProtocolVersion version, ByteView stream, const std::vector<std::size_t>& subackOffsets,
              std::size_t readSize)
 {
@@ -178,13 +179,24 @@ Framed frame(MQTTProtocolVersion version, ByteView stream, const std::vector<std
     for (std::size_t i = 0; i < kFilters.size(); ++i) {
         identifiers.at(i) = framer.beginSubscribe(kFilters.at(i));
     }
+    const auto isOurs = [&identifiers](std::uint16_t identifier) {
+        return std::find(identifiers.begin(), identifiers.end(), identifier) != identifiers.end();
+    };
     Bytes bytes(stream.begin(), stream.end());
     for (const std::size_t offset : subackOffsets) {
-        const std::size_t named = (std::size_t{bytes[offset]} << 8U) | bytes[offset + 1];
+        const auto named = static_cast<std::uint16_t>((bytes[offset] << 8U) | bytes[offset + 1]);
+        std::uint16_t identifier = named;
         if (named < identifiers.size()) {
-            bytes[offset] = static_cast<std::uint8_t>(identifiers.at(named) >> 8U);
-            bytes[offset + 1] = static_cast<std::uint8_t>(identifiers.at(named) & 0xFFU);
+            identifier = identifiers.at(named);
+        } else {
+            // Any other identifier names no subscription, even where it
+            // happens to be one the framer drew at random.
+            while (isOurs(identifier)) {
+                identifier = static_cast<std::uint16_t>(identifier + identifiers.size());
+            }
         }
+        bytes[offset] = static_cast<std::uint8_t>(identifier >> 8U);
+        bytes[offset + 1] = static_cast<std::uint8_t>(identifier & 0xFFU);
     }
     Framed framed;
     for (std::size_t at = 0; at < bytes.size(); at += readSize) {
