@@ -22,7 +22,7 @@ public:
     {
         if (!pending_) {
             pending_ = true;
-            dueAt_ = lastRender_ ? std::max(now, *lastRender_ + minInterval_) : now;
+            dueAt_ = hasRendered_ ? std::max(now, lastRender_ + minInterval_) : now;
         }
     }
 
@@ -40,12 +40,14 @@ public:
     void rendered(Clock::time_point now)
     {
         pending_ = false;
+        hasRendered_ = true;
         lastRender_ = now;
     }
 
 private:
     Clock::duration minInterval_;
-    std::optional<Clock::time_point> lastRender_;
+    Clock::time_point lastRender_{};
+    bool hasRendered_ = false;
     Clock::time_point dueAt_{};
     bool pending_ = false;
 };
