@@ -50,8 +50,9 @@ std::optional<std::size_t> parseCount(const std::string& text)
 }
 
 // Options that take a value, and whether it was given inline (--x=v).
-const std::vector<std::string> kValueOptions{"--format", "--separator",  "--stale-after", "--tick",
-                                             "--store",  "--max-length", "--stale-color", "--error-color"};
+const std::vector<std::string> kValueOptions{
+    "--format",      "--separator",   "--stale-after",      "--tick",      "--store", "--max-length",
+    "--stale-color", "--error-color", "--quit-after-shown", "--screenshot"};
 
 bool takesValue(const std::string& name)
 {
@@ -139,6 +140,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return usageError("invalid number for --max-length: '" + *value + "'");
             }
             options.format.maxLength = *count;
+        } else if (name == "--quit-after-shown") {
+            const auto count = parseCount(*value);
+            if (!count || *count > 3'600'000) {
+                return usageError("invalid number for --quit-after-shown: '" + *value + "'");
+            }
+            options.quitAfterShownMs = static_cast<int>(*count);
+        } else if (name == "--screenshot") {
+            options.screenshotPath = *value;
         } else if (name == "--stale-color" || name == "--error-color") {
             if (!isColour(*value)) {
                 return usageError(name + " needs a colour as #rrggbb or #aarrggbb");

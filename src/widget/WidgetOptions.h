@@ -20,6 +20,10 @@ struct WidgetOptions {
     double staleAfterSeconds = 3600;  // 0: never stale
     double tickSeconds = 30;
     std::optional<std::filesystem::path> storePath;  // none: the default store
+    // Not in --help, for the window's benchmark and picture: print "shown"
+    // once painted and quit this many ms later; save the window to a PNG.
+    std::optional<int> quitAfterShownMs;
+    std::optional<std::filesystem::path> screenshotPath;
 };
 
 struct ParsedCommandLine {

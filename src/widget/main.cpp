@@ -7,8 +7,11 @@
 #include "widget/OnceRun.h"
 #include "widget/WidgetOptions.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -35,6 +38,38 @@ int runOnce(const WidgetOptions& options)
     return 0;
 }
 
+// The window program: beside this one in the build tree, under libexec
+// once installed.
+std::optional<std::filesystem::path> windowProgram()
+{
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return std::nullopt;
+    }
+    for (const auto& candidate :
+         {self.parent_path() / "telvane-widget-window", self.parent_path() / TELVANE_WINDOW_FROM_BIN}) {
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate.lexically_normal();
+        }
+    }
+    return std::nullopt;
+}
+
+int runWindow(char* argv[])
+{
+    const auto program = windowProgram();
+    if (!program) {
+        std::cerr << "telvane-widget: the window program telvane-widget-window is not installed\n";
+        return 1;
+    }
+    std::string name = program->string();
+    argv[0] = name.data();
+    ::execv(name.c_str(), argv);
+    std::cerr << "telvane-widget: cannot start " << name << "\n";
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -53,8 +88,7 @@ int main(int argc, char* argv[])
     case Mode::once: return runOnce(parsed.options);
     case Mode::follow:
         return runFollow(parsed.options, storePathFor(parsed.options), telvane::DBusReloadSignal::sessionBusAddress());
-    case Mode::window: break;
+    case Mode::window: return runWindow(argv);
     }
-    std::cerr << "telvane-widget: not available yet\n";
     return 2;
 }
