@@ -178,7 +178,7 @@ polybar, i3blocks), desktop widgets (KDE Plasma, Conky, eww), scripts, or a
 small window of its own. It reads the store read-only and never writes it.
 
 With display items it shows one entry per item: its label and the value at
-its path in the latest message of its topic, "–" when there is none. Without
+its path in the latest message of its topic, a dash when there is none. Without
 display items it shows the stored messages, newest first, each named by its
 display name or topic.
 
@@ -202,7 +202,8 @@ Options:
                            0: never); TIME is seconds or has a unit s, m, h, d
       --tick=TIME          with --follow: print again every TIME so that ages
                            move (default 30s, at least 1s)
-      --max-length=N       cut values in bars to N characters with "…"
+      --max-length=N       cut values in bars to N characters, the last an
+                           ellipsis
                            (default 40; 0: never cut)
       --stale-color=COLOR  polybar and i3blocks colour of stale entries
                            (default #888888)
