@@ -29,6 +29,10 @@ expect() {
     || { cat "$scratch/contents"; fail "missing or wrong mode: $mode $path"; }
 }
 expect -rwxr-xr-x usr/bin/telvane
+expect -rwxr-xr-x usr/bin/telvane-widget
+expect -rwxr-xr-x usr/libexec/telvane/telvane-widget-window
+expect -rw-r--r-- usr/share/applications/telvane-widget.desktop
+expect -rw-r--r-- usr/share/man/man1/telvane-widget.1.gz
 expect -rw-r--r-- usr/share/applications/telvane.desktop
 expect -rw-r--r-- usr/share/icons/hicolor/scalable/apps/telvane.svg
 expect -rw-r--r-- usr/share/metainfo/org.telvane.Telvane.metainfo.xml
@@ -50,6 +54,16 @@ appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/org.telvane.Tel
 # The extracted program runs.
 out="$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" "$scratch/root/usr/bin/telvane" --version 2>/dev/null)"
 [ "$out" = "telvane $version" ] || fail "telvane --version said '$out'"
+out="$("$scratch/root/usr/bin/telvane-widget" --version)"
+[ "$out" = "telvane-widget $version" ] || fail "telvane-widget --version said '$out'"
+# The extracted widget finds its window program under libexec, and a
+# missing store is a line and status 0, not a failure.
+out="$("$scratch/root/usr/bin/telvane-widget" --once --store "$scratch/none.sqlite3")"
+[ "$out" = "Telvane: kein Speicher" ] || fail "telvane-widget --once said '$out'"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" XDG_CONFIG_HOME="$scratch/config" \
+  "$scratch/root/usr/bin/telvane-widget" --window --store "$scratch/none.sqlite3" \
+  --screenshot "$scratch/window.png" 2>/dev/null || fail "telvane-widget --window did not run"
+[ -s "$scratch/window.png" ] || fail "telvane-widget --window drew nothing"
 
 if command -v lintian >/dev/null; then
   # Run as root here; lintian warns about that and nothing else changes.

@@ -1,0 +1,99 @@
+#include "widget/BusWatcher.h"
+
+#include <systemd/sd-bus.h>
+
+namespace telvane::widget {
+
+namespace {
+
+constexpr const char* kMatch =
+    "type='signal',path='/org/telvane/Telvane',interface='org.telvane.Telvane.Widget',member='ReloadAllTimelines'";
+
+}  // namespace
+
+BusWatcher::BusWatcher(const std::string& address)
+{
+    if (address.empty()) {
+        return;
+    }
+    sd_bus* bus = nullptr;
+    int r = sd_bus_new(&bus);
+    if (r >= 0) {
+        r = sd_bus_set_address(bus, address.c_str());
+    }
+    if (r >= 0) {
+        r = sd_bus_set_bus_client(bus, 1);
+    }
+    if (r >= 0) {
+        r = sd_bus_set_description(bus, "telvane-widget");
+    }
+    if (r >= 0) {
+        // Non-blocking: authentication and Hello are answered later.
+        r = sd_bus_start(bus);
+    }
+    bus_ = bus;
+    if (r >= 0) {
+        // Asynchronous too: a bus that never answers costs nothing but the
+        // signals, and the caller's tick still renders.
+        r = sd_bus_add_match_async(
+            bus_, &match_, kMatch,
+            [](sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*error*/) {
+                ++*static_cast<std::uint64_t*>(userdata);
+                return 0;
+            },
+            nullptr, &received_);
+    }
+    if (r < 0) {
+        close();
+    }
+}
+
+BusWatcher::~BusWatcher()
+{
+    close();
+}
+
+void BusWatcher::close()
+{
+    sd_bus_slot_unref(match_);
+    match_ = nullptr;
+    sd_bus_flush_close_unref(bus_);
+    bus_ = nullptr;
+}
+
+int BusWatcher::fd() const
+{
+    return bus_ != nullptr ? sd_bus_get_fd(bus_) : -1;
+}
+
+short BusWatcher::events() const
+{
+    const int events = bus_ != nullptr ? sd_bus_get_events(bus_) : 0;
+    return static_cast<short>(events < 0 ? 0 : events);
+}
+
+std::optional<std::uint64_t> BusWatcher::deadlineUsec() const
+{
+    std::uint64_t deadline = 0;
+    if (bus_ == nullptr || sd_bus_get_timeout(bus_, &deadline) < 0 || deadline == UINT64_MAX) {
+        return std::nullopt;
+    }
+    return deadline;
+}
+
+std::uint64_t BusWatcher::process()
+{
+    if (bus_ == nullptr) {
+        return 0;
+    }
+    const std::uint64_t before = received_;
+    int r = 0;
+    while ((r = sd_bus_process(bus_, nullptr)) > 0) {
+    }
+    if (r < 0 || sd_bus_is_open(bus_) <= 0) {
+        close();
+    }
+    return received_ - before;
+}
+
+}  // namespace telvane::widget

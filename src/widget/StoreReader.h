@@ -1,0 +1,72 @@
+#pragma once
+
+// The widget's read-only view of the shared store. It opens the database
+// with SQLITE_OPEN_READONLY, never creates it, never writes a row, and reads
+// the documents it shows in one statement, so a read sees one commit of
+// Telvane's, never a mix of two.
+
+#include "model/Records.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::widget {
+
+// What a read found. `missing`: no file (Telvane never ran, or runs as
+// another user). `busy`: another connection held the database longer than
+// the busy timeout. `error`: the file exists but is no readable store.
+enum class StoreStatus { ok, missing, busy, error };
+
+struct StoreContents {
+    StoreStatus status = StoreStatus::missing;
+    // For busy and error: the reason in the user's words (German).
+    std::string reason;
+    // The documents; each missing or unreadable one reads as its default.
+    MQTTConfig config;
+    std::vector<MQTTMessage> messages;
+    std::vector<MQTTDisplayItem> displayItems;
+};
+
+struct StoreVersion {
+    std::uint64_t connection = 0;  // counts the databases opened
+    std::int64_t dataVersion = 0;
+
+    bool operator==(const StoreVersion&) const = default;
+};
+
+class StoreReader {
+public:
+    // Opens nothing yet; each read() opens the database when needed.
+    StoreReader(std::filesystem::path databasePath, std::chrono::milliseconds busyTimeout);
+    ~StoreReader();
+    StoreReader(const StoreReader&) = delete;
+    StoreReader& operator=(const StoreReader&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+    // Reads config, messages and displayItems. Never throws. A database
+    // replaced on disk (another inode) is opened afresh.
+    [[nodiscard]] StoreContents read();
+
+    // Changes whenever another connection commits (SQLite's PRAGMA
+    // data_version) and whenever the file on disk is replaced. No value
+    // while there is no database to open. Cheap enough to poll every second.
+    [[nodiscard]] std::optional<StoreVersion> version();
+
+private:
+    struct Connection;
+    bool openIfNeeded(StoreContents& contents);
+    void close();
+
+    std::filesystem::path path_;
+    std::chrono::milliseconds busyTimeout_;
+    std::unique_ptr<Connection> connection_;
+    std::uint64_t connectionsOpened_ = 0;
+};
+
+}  // namespace telvane::widget

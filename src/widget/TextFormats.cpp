@@ -1,0 +1,215 @@
+#include "widget/TextFormats.h"
+
+#include "widget/WidgetText.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace telvane::widget {
+
+namespace {
+
+using OutJson = nlohmann::ordered_json;
+
+constexpr const char* kNoValue = "\xE2\x80\x93";  // "–"
+
+std::string dump(const OutJson& json)
+{
+    return json.dump(-1, ' ', false, OutJson::error_handler_t::replace);
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator)
+{
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) {
+            out += separator;
+        }
+        out += parts[i];
+    }
+    return out;
+}
+
+// One tooltip line: whole value, age always.
+std::string tooltipLine(const Entry& entry)
+{
+    std::string line = oneLine(entry.label);
+    line += ": ";
+    line += entry.value ? oneLine(*entry.value) : kNoValue;
+    line += entry.ageSeconds ? " \xE2\x80\x94 " + ageText(*entry.ageSeconds) : " \xE2\x80\x94 keine Nachricht";
+    return line;
+}
+
+std::string tooltipText(const Snapshot& snapshot)
+{
+    if (snapshot.entries.empty()) {
+        return stateExplanation(snapshot);
+    }
+    std::vector<std::string> lines;
+    lines.reserve(snapshot.entries.size());
+    for (const auto& entry : snapshot.entries) {
+        lines.push_back(tooltipLine(entry));
+    }
+    return joined(lines, "\n");
+}
+
+std::string renderText(const Snapshot& snapshot, const FormatOptions& options)
+{
+    if (snapshot.entries.empty()) {
+        return stateText(snapshot);
+    }
+    std::vector<std::string> parts;
+    parts.reserve(snapshot.entries.size());
+    for (const auto& entry : snapshot.entries) {
+        parts.push_back(barEntryText(entry, options.maxLength));
+    }
+    return joined(parts, options.lines ? std::string("\n") : options.separator);
+}
+
+std::string renderWaybar(const Snapshot& snapshot, const FormatOptions& options)
+{
+    std::vector<std::string> parts;
+    for (const auto& entry : snapshot.entries) {
+        parts.push_back(escapePango(barEntryText(entry, options.maxLength)));
+    }
+    OutJson json;
+    json["text"] = parts.empty() ? escapePango(stateText(snapshot)) : joined(parts, escapePango(options.separator));
+    json["tooltip"] = escapePango(tooltipText(snapshot));
+    json["class"] = OutJson::array({"telvane", stateName(snapshot.state)});
+    json["alt"] = stateName(snapshot.state);
+    return dump(json);
+}
+
+std::string renderPolybar(const Snapshot& snapshot, const FormatOptions& options)
+{
+    if (snapshot.entries.empty()) {
+        const bool wrong = snapshot.state == SnapshotState::missing || snapshot.state == SnapshotState::error;
+        const std::string text = neutralisePolybar(stateText(snapshot));
+        return wrong ? "%{F" + options.errorColor + "}" + text + "%{F-}" : text;
+    }
+    std::vector<std::string> parts;
+    for (const auto& entry : snapshot.entries) {
+        std::string part = neutralisePolybar(barEntryText(entry, options.maxLength));
+        parts.push_back(entry.isStale ? "%{F" + options.staleColor + "}" + part + "%{F-}" : std::move(part));
+    }
+    return joined(parts, neutralisePolybar(options.separator));
+}
+
+std::string renderI3blocks(const Snapshot& snapshot, const FormatOptions& options)
+{
+    OutJson json;
+    if (snapshot.entries.empty()) {
+        json["full_text"] = stateText(snapshot);
+        json["short_text"] = stateText(snapshot);
+    } else {
+        std::vector<std::string> full;
+        std::vector<std::string> values;
+        for (const auto& entry : snapshot.entries) {
+            full.push_back(barEntryText(entry, options.maxLength));
+            values.push_back(barValueText(entry, options.maxLength));
+        }
+        json["full_text"] = joined(full, options.separator);
+        json["short_text"] = joined(values, options.separator);
+    }
+    if (snapshot.state == SnapshotState::missing || snapshot.state == SnapshotState::error) {
+        json["color"] = options.errorColor;
+    } else if (snapshot.state == SnapshotState::stale) {
+        json["color"] = options.staleColor;
+    }
+    return dump(json);
+}
+
+OutJson optionalNumber(const std::optional<double>& value)
+{
+    return value ? OutJson(*value) : OutJson(nullptr);
+}
+
+std::string renderJson(const Snapshot& snapshot)
+{
+    OutJson json;
+    json["state"] = stateName(snapshot.state);
+    json["text"] = snapshot.entries.empty() ? stateText(snapshot) : std::string();
+    json["reason"] =
+        snapshot.entries.empty() && snapshot.state != SnapshotState::ok ? stateExplanation(snapshot) : std::string();
+    json["now"] = snapshot.nowUnix;
+    OutJson entries = OutJson::array();
+    for (const auto& entry : snapshot.entries) {
+        OutJson e;
+        e["label"] = entry.label;
+        e["value"] = entry.value ? OutJson(*entry.value) : OutJson(nullptr);
+        e["text"] = entry.value ? *entry.value : std::string(kNoValue);
+        e["topic"] = entry.topic;
+        e["path"] = entry.path ? OutJson(*entry.path) : OutJson(nullptr);
+        e["received"] = optionalNumber(entry.receivedUnix);
+        e["age"] = entry.ageSeconds ? OutJson(std::floor(*entry.ageSeconds)) : OutJson(nullptr);
+        e["ageText"] = entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string();
+        e["stale"] = entry.isStale;
+        entries.push_back(std::move(e));
+    }
+    json["entries"] = std::move(entries);
+    return dump(json);
+}
+
+}  // namespace
+
+std::string barValueText(const Entry& entry, std::size_t maxLength)
+{
+    return entry.value ? cutText(oneLine(*entry.value), maxLength) : std::string(kNoValue);
+}
+
+std::string barEntryText(const Entry& entry, std::size_t maxLength)
+{
+    std::string text = oneLine(entry.label);
+    if (!text.empty()) {
+        text += ": ";
+    }
+    text += barValueText(entry, maxLength);
+    if (entry.isStale && entry.ageSeconds) {
+        text += " (" + shortAgeText(*entry.ageSeconds) + ")";
+    }
+    return text;
+}
+
+std::string stateText(const Snapshot& snapshot)
+{
+    switch (snapshot.state) {
+    case SnapshotState::missing: return "Telvane: kein Speicher";
+    case SnapshotState::error: return "Telvane: Fehler";
+    case SnapshotState::ok:
+    case SnapshotState::stale:
+    case SnapshotState::empty: break;
+    }
+    return "Telvane: keine Daten";
+}
+
+std::string stateExplanation(const Snapshot& snapshot)
+{
+    switch (snapshot.state) {
+    case SnapshotState::missing:
+        return "Kein Telvane-Speicher unter " + oneLine(snapshot.storePath)
+               + ". Telvane ist noch nicht eingerichtet oder läuft unter einem anderen Benutzer.";
+    case SnapshotState::error:
+        return "Der Telvane-Speicher " + oneLine(snapshot.storePath) + " lässt sich nicht lesen. "
+               + oneLine(snapshot.reason);
+    case SnapshotState::ok:
+    case SnapshotState::stale:
+    case SnapshotState::empty: break;
+    }
+    return "Noch keine Nachrichten gespeichert und keine Anzeige-Elemente konfiguriert.";
+}
+
+std::string render(const Snapshot& snapshot, const FormatOptions& options)
+{
+    switch (options.format) {
+    case Format::text: return renderText(snapshot, options);
+    case Format::waybar: return renderWaybar(snapshot, options);
+    case Format::polybar: return renderPolybar(snapshot, options);
+    case Format::i3blocks: return renderI3blocks(snapshot, options);
+    case Format::json: return renderJson(snapshot);
+    }
+    return {};
+}
+
+}  // namespace telvane::widget

@@ -1,0 +1,202 @@
+// telvane-widget --follow end to end: the real telvane with a real
+// mosquitto under the test's private session bus, signal storms, a store
+// held by a writer, no bus at all, and the ways the process is ended.
+
+#include "WidgetProcess.h"
+#include "model/SharedStore.h"
+#include "platform/DBusReloadSignal.h"
+#include "support/MosquittoBroker.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+namespace telvane::widget {
+namespace {
+
+using namespace std::chrono_literals;
+using test::WidgetProcess;
+
+class Follow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr) << "run under dbus-run-session";
+        ::chmod(runtimeDir_.path().c_str(), 0700);
+        ::setenv("XDG_DATA_HOME", dataHome_.path().c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", runtimeDir_.path().c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        storePath_ = *SharedStore::defaultDatabasePath();
+    }
+
+    std::unique_ptr<WidgetProcess> startWidget(std::vector<std::string> arguments,
+                                               const std::vector<std::string>& environment = {})
+    {
+        arguments.insert(arguments.begin(), {TELVANE_WIDGET_EXECUTABLE, "--follow"});
+        return std::make_unique<WidgetProcess>(arguments, environment);
+    }
+
+    // Telvane's part without Telvane: a write, then the reload signal.
+    void writeValue(SharedStore& store, const std::string& value)
+    {
+        store.appendMessage(MQTTMessage{"t", value, Date::now()}, 50);
+        reload_.emitReload();
+    }
+
+    telvane::test::TempDir dataHome_;
+    telvane::test::TempDir runtimeDir_;
+    std::filesystem::path storePath_;
+    DBusReloadSignal reload_{DBusReloadSignal::sessionBusAddress()};
+};
+
+TEST_F(Follow, AMessageFromTheBrokerShowsAsANewLineWithinASecond)
+{
+#ifndef TELVANE_EXECUTABLE
+    GTEST_SKIP() << "built without the application";
+#else
+    if (!telvane::test::MosquittoBroker::isInstalled()) {
+        GTEST_SKIP() << "mosquitto is not installed";
+    }
+    telvane::test::MosquittoBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    {
+        SharedStore store(storePath_);
+        MQTTConfig config;
+        config.host = broker.host();
+        config.port = broker.port();
+        config.clientID = "Telvane-widget-e2e";
+        config.topics = {"home/room"};
+        store.saveConfig(config);
+        store.saveDisplayItems({MQTTDisplayItem::make("home/room", "Temperatur", "t")});
+    }
+    auto widget = startWidget({});
+    EXPECT_EQ(widget->nextLine(10s), "Temperatur: \xE2\x80\x93");
+    const pid_t telvane = telvane::test::spawnProcess({TELVANE_EXECUTABLE});
+
+    // Until Telvane has connected and subscribed, publishes are lost.
+    bool connected = false;
+    for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+         !connected && std::chrono::steady_clock::now() < deadline;) {
+        (void)broker.publish("home/room", R"({"t":1})");
+        connected = widget->nextLine(500ms) == "Temperatur: 1";
+    }
+    ASSERT_TRUE(connected) << broker.log();
+    ASSERT_TRUE(broker.publish("home/room", R"({"t":21.5})").succeeded());
+    const auto published = std::chrono::steady_clock::now();
+    EXPECT_EQ(widget->lineWhere([](const std::string& line) { return line != "Temperatur: 1"; }, 1s),
+              "Temperatur: 21.5");
+    EXPECT_LT(std::chrono::steady_clock::now() - published, 1s);
+
+    EXPECT_EQ(widget->stop(SIGTERM, 5s), 0);
+    ::kill(telvane, SIGTERM);
+    EXPECT_EQ(telvane::test::reapProcess(telvane, 15s), 0);
+#endif
+}
+
+TEST_F(Follow, AStormOfSignalsIsCoalescedAndTheLastWriteShows)
+{
+    SharedStore store(storePath_);
+    writeValue(store, "start");
+    auto widget = startWidget({"--format=json"});
+    ASSERT_TRUE(widget->nextLine(10s));
+
+    // About 2,000 writes, each followed by its signal, in 2 seconds.
+    const auto stormTime = 2s;
+    const auto start = std::chrono::steady_clock::now();
+    int written = 0;
+    std::thread storm([&] {
+        while (std::chrono::steady_clock::now() - start < stormTime) {
+            writeValue(store, "v" + std::to_string(++written));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    const auto during = widget->linesFor(std::chrono::duration_cast<std::chrono::milliseconds>(stormTime));
+    storm.join();
+    const std::string last = "\"value\":\"v" + std::to_string(written) + "\"";
+    const auto settled =
+        widget->lineWhere([&](const std::string& line) { return line.find(last) != std::string::npos; }, 2s);
+    EXPECT_TRUE(settled) << "the last write never showed";
+    // 4 renders a second at most, and one more at each end of the window.
+    EXPECT_LE(during.size(), 4U * 2 + 2) << written << " writes";
+    EXPECT_GE(during.size(), 2U) << "nothing was rendered during the storm";
+    EXPECT_EQ(widget->stop(SIGINT, 5s), 0);
+}
+
+// A writer holding the database (another program than Telvane, on a store
+// in rollback-journal mode where a writer does block readers): the widget
+// keeps its last line and follows again once the writer is done.
+TEST_F(Follow, AStoreHeldByAWriterNeverBreaksIt)
+{
+    std::filesystem::create_directories(storePath_.parent_path());
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath_.c_str(), &writer), SQLITE_OK);
+    const auto exec = [&](const std::string& sql) {
+        EXPECT_EQ(sqlite3_exec(writer, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    };
+    const auto messages = [](const std::string& payload) {
+        return "CAST('[{\"topic\":\"t\",\"payload\":\"" + payload
+               + "\",\"timestamp\":" + std::to_string(Date::now().secondsSince2001) + "}]' AS BLOB)";
+    };
+    exec(
+        "PRAGMA journal_mode=DELETE; CREATE TABLE defaults(key TEXT PRIMARY KEY NOT NULL, value);"
+        "INSERT INTO defaults VALUES('messages', "
+        + messages("before") + ");");
+    auto widget = startWidget({});
+    ASSERT_EQ(widget->nextLine(10s), "t: before");
+
+    exec("BEGIN EXCLUSIVE; UPDATE defaults SET value = " + messages("during") + " WHERE key = 'messages';");
+    for (int i = 0; i < 30; ++i) {
+        reload_.emitReload();
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_THAT(widget->linesFor(500ms), ::testing::IsEmpty()) << "a held store changed the line";
+    exec("UPDATE defaults SET value = " + messages("after") + " WHERE key = 'messages'; COMMIT;");
+    sqlite3_close(writer);
+    reload_.emitReload();
+    EXPECT_EQ(widget->nextLine(3s), "t: after");
+    EXPECT_EQ(widget->stop(SIGTERM, 5s), 0);
+}
+
+TEST_F(Follow, WithoutASessionBusItPollsAndFindsAStoreThatAppearsLater)
+{
+    auto widget = startWidget({"--format=i3blocks"}, {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR=/nonexistent"});
+    EXPECT_EQ(widget->nextLine(10s),
+              R"({"full_text":"Telvane: kein Speicher","short_text":"Telvane: kein Speicher","color":"#e01b24"})");
+
+    SharedStore store(storePath_);
+    store.saveMessages({MQTTMessage{"t", "eins", Date::now()}});
+    EXPECT_EQ(widget->nextLine(3s), R"({"full_text":"t: eins","short_text":"eins"})");
+    store.appendMessage(MQTTMessage{"t", "zwei", Date::now()}, 50);  // no signal: nobody could hear it
+    EXPECT_EQ(widget->nextLine(3s), R"({"full_text":"t: zwei","short_text":"zwei"})");
+    EXPECT_EQ(widget->stop(SIGTERM, 5s), 0);
+}
+
+TEST_F(Follow, TicksMoveAgesAndStdinIsIgnored)
+{
+    SharedStore store(storePath_);
+    store.saveMessages({MQTTMessage{"t", "1", Date::fromUnix(Date::now().unixSeconds() - 0.5)}});
+    auto widget = startWidget({"--tick=1", "--stale-after=2"});
+    EXPECT_EQ(widget->nextLine(10s), "t: 1");
+    widget->writeInput("1\n{\"button\":1}\n");  // i3blocks' clicks
+    widget->closeInput();
+    EXPECT_EQ(widget->nextLine(4s), "t: 1 (2 s)") << "no tick rendered the new age";
+    EXPECT_EQ(widget->nextLine(1500ms), "t: 1 (3 s)");
+    EXPECT_EQ(widget->stop(SIGTERM, 5s), 0) << "ended by the end of its input";
+}
+
+TEST_F(Follow, AClosedOutputEndsItWithStatusZero)
+{
+    auto widget = startWidget({});
+    ASSERT_TRUE(widget->nextLine(10s));
+    widget->closeOutput();
+    EXPECT_EQ(widget->stop(std::nullopt, 5s), 0) << "kept running without a reader";
+}
+
+}  // namespace
+}  // namespace telvane::widget

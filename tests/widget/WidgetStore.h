@@ -1,0 +1,79 @@
+#pragma once
+
+// Stores for the widget's tests: seeded through the application's own
+// SharedStore (what Telvane writes), or byte by byte through a second
+// connection (what Telvane never writes: garbage, other SQLite types).
+
+#include "model/SharedStore.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace telvane::widget::test {
+
+// Unix time the tests render at; messages are stamped relative to it.
+inline constexpr double kNow = 1'750'000'000.0;
+
+inline MQTTMessage messageAgo(std::string topic, std::string payload, double secondsAgo)
+{
+    return MQTTMessage{std::move(topic), std::move(payload), Date::fromUnix(kNow - secondsAgo)};
+}
+
+class WidgetStore {
+public:
+    WidgetStore() : path_(dir_.path() / "store" / "defaults.sqlite3") {}
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+    // Telvane's own writes.
+    SharedStore& telvane()
+    {
+        if (!store_) {
+            store_ = std::make_unique<SharedStore>(path_);
+        }
+        return *store_;
+    }
+
+    void seed(const std::vector<MQTTMessage>& messages, const std::vector<MQTTDisplayItem>& items = {},
+              const std::map<std::string, std::string>& labels = {})
+    {
+        MQTTConfig config;
+        config.host = "127.0.0.1";
+        config.topicLabels = labels;
+        telvane().saveConfig(config);
+        telvane().saveMessages(messages);
+        telvane().saveDisplayItems(items);
+    }
+
+    // Closes Telvane's connection (the last one checkpoints the WAL into
+    // the database file and removes it).
+    void closeTelvane() { store_.reset(); }
+
+    // Runs SQL on a connection of its own, as another program would.
+    void exec(const std::string& sql) const
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_busy_timeout(db, 5000);
+        char* error = nullptr;
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+            ADD_FAILURE() << sql << ": " << (error != nullptr ? error : "?");
+        }
+        sqlite3_free(error);
+        sqlite3_close_v2(db);
+    }
+
+private:
+    telvane::test::TempDir dir_;
+    std::filesystem::path path_;
+    std::unique_ptr<SharedStore> store_;
+};
+
+}  // namespace telvane::widget::test
