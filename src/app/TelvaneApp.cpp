@@ -47,7 +47,7 @@ void TelvaneApp::configureApplication()
 TelvaneApp::TelvaneApp(LaunchOptions options)
     : options_(std::move(options)),
       eventLoop_(std::make_unique<QtEventLoop>()),
-      store_(SharedStore::defaultDatabasePath()),
+      store_(SharedStore::defaultDatabasePath(), eventLoop_.get()),
       reloadSignal_(DBusReloadSignal::sessionBusAddress()),
       delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>(), store_, reloadSignal_,
                                               configChanged_)),
@@ -55,6 +55,9 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
                  QCoreApplication::applicationFilePath().toStdString())
 {
+    // Documents kept back by another process's lock reach the widget late;
+    // it has to read again then.
+    store_.setPendingWrittenObserver([this] { reloadSignal_.emitReload(); });
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
     auto* settings = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_);

@@ -4,8 +4,8 @@
 
 namespace telvane {
 
-MessageDelivery::MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal)
-    : store_(store), reloadSignal_(reloadSignal)
+MessageDelivery::MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop)
+    : store_(store), reloadSignal_(reloadSignal), mainLoop_(mainLoop)
 {
 }
 
@@ -17,44 +17,67 @@ void MessageDelivery::setOnMessage(std::function<void(const MQTTMessage&)> onMes
 void MessageDelivery::deliver(const std::string& topic, std::string payload,
                               const std::vector<std::string>& configuredTopics)
 {
-    if (!storedTopics_) {
-        storedTopics_ = store_.loadDiscoveredTopics();
+    if (!isSynced_) {
+        syncKnownTopics();
     }
-    const TopicSet& known = updatedTopics_ ? *updatedTopics_ : *storedTopics_;
-    if (!known.contains(topic)) {
-        if (!updatedTopics_) {
-            updatedTopics_ = std::make_shared<TopicSet>(*storedTopics_);
+    if (known_.insert(topic).second) {
+        unsaved_.insert(topic);
+        if (!topicsTimer_) {
+            topicsTimer_ = mainLoop_.schedule(kTopicsWriteInterval, false, [this] { saveTopics(); });
         }
-        updatedTopics_->insert(topic);
     }
     if (std::find(configuredTopics.begin(), configuredTopics.end(), topic) == configuredTopics.end()) {
         return;
     }
     // A stored message's topic is in the store's discovered topics before the
     // widget hears of the message.
-    saveNewTopics();
-    const MQTTMessage message{topic, std::move(payload), Date::now()};
-    store_.appendMessage(message, kMaxStoredMessages);
+    hasUnsavedStoredTopic_ = hasUnsavedStoredTopic_ || unsaved_.contains(topic);
+    batch_.push_back(MQTTMessage{topic, std::move(payload), Date::now()});
+}
+
+void MessageDelivery::finishBatch()
+{
+    isSynced_ = false;
+    if (batch_.empty()) {
+        return;
+    }
+    if (std::exchange(hasUnsavedStoredTopic_, false)) {
+        saveTopics();
+    }
+    const auto messages = std::exchange(batch_, {});
+    store_.appendMessages(messages, kMaxStoredMessages);
     if (onMessage_) {
         const auto callback = onMessage_;
-        callback(message);
-        storedTopics_.reset();  // the callback may have written the store
+        for (const auto& message : messages) {
+            callback(message);
+        }
     }
     reloadSignal_.emitReload();
 }
 
-void MessageDelivery::finishRead()
+// The store hands out the same snapshot until its set changes, so this is a
+// pointer test unless something else wrote the set (or on the first batch).
+void MessageDelivery::syncKnownTopics()
 {
-    saveNewTopics();
-    storedTopics_.reset();
+    isSynced_ = true;
+    auto stored = store_.loadDiscoveredTopics();
+    if (stored == lastStored_) {
+        return;
+    }
+    known_ = *stored;
+    known_.insert(unsaved_.begin(), unsaved_.end());
+    lastStored_ = std::move(stored);
 }
 
-void MessageDelivery::saveNewTopics()
+void MessageDelivery::saveTopics()
 {
-    if (updatedTopics_) {
-        store_.saveDiscoveredTopics(*updatedTopics_);
-        storedTopics_ = std::move(updatedTopics_);
+    topicsTimer_.invalidate();
+    if (unsaved_.empty()) {
+        return;
     }
+    store_.saveDiscoveredTopics(known_);
+    unsaved_.clear();
+    lastStored_ = store_.loadDiscoveredTopics();
 }
 
 }  // namespace telvane
