@@ -243,4 +243,14 @@ void SharedStore::saveDiscoveredTopics(const TopicSet& topics)
     database.synchronize();
 }
 
+void SharedStore::saveDiscoveredTopicsText(std::string json)
+{
+    if (!database_) {
+        return;
+    }
+    (void)database_->put(kDiscoveredTopicsKey, std::move(json));
+    database_->discoveredTopics.reset();
+    database_->synchronize();
+}
+
 }  // namespace telvane

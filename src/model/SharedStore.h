@@ -76,6 +76,11 @@ public:
     // load per received message, copying the set on every read is too costly.
     [[nodiscard]] std::shared_ptr<const TopicSet> loadDiscoveredTopics();
     void saveDiscoveredTopics(const TopicSet& topics);
+    // The same from the JSON text of the set (an array of strings, encoded
+    // as saveDiscoveredTopics would), for a writer that keeps the set and its
+    // text itself: nothing is copied or encoded here, and the next load
+    // decodes the text.
+    void saveDiscoveredTopicsText(std::string json);
 
 private:
     struct Database;

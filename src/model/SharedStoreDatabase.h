@@ -186,10 +186,19 @@ struct SharedStore::Database {
 
     // The parsed document under `key` handed to `decode`; no value when the
     // key is missing, its value is not a BLOB or not JSON, or `decode` fails.
+    // A document kept back is the newest there is: it is read instead.
     template <typename T, typename Decode>
     std::optional<T> read(const char* key, Decode decode)
     {
         std::optional<T> result;
+        const auto kept = std::find_if(pending.begin(), pending.end(),
+                                       [&](const auto& entry) { return std::string_view(entry.first) == key; });
+        if (kept != pending.end()) {
+            if (const auto json = parseJsonDocument(kept->second)) {
+                result = decode(*json);
+            }
+            return result;
+        }
         sqlite3_bind_text(selectValue, 1, key, -1, SQLITE_STATIC);
         if (sqlite3_step(selectValue) == SQLITE_ROW && sqlite3_column_type(selectValue, 0) == SQLITE_BLOB) {
             const auto* bytes = static_cast<const char*>(sqlite3_column_blob(selectValue, 0));

@@ -1,6 +1,9 @@
 #include "mqtt/MessageDelivery.h"
 
+#include "model/JsonText.h"
+
 #include <algorithm>
+#include <utility>
 
 namespace telvane {
 
@@ -17,11 +20,12 @@ void MessageDelivery::setOnMessage(std::function<void(const MQTTMessage&)> onMes
 void MessageDelivery::deliver(const std::string& topic, std::string payload,
                               const std::vector<std::string>& configuredTopics)
 {
-    if (!isSynced_) {
-        syncKnownTopics();
+    if (!isLoaded_) {
+        loadKnownTopics();
     }
-    if (known_.insert(topic).second) {
-        unsaved_.insert(topic);
+    const bool isNew = known_.insert(topic).second;
+    if (isNew) {
+        unsaved_.push_back(topic);
         if (!topicsTimer_) {
             topicsTimer_ = mainLoop_.schedule(kTopicsWriteInterval, false, [this] { saveTopics(); });
         }
@@ -30,14 +34,14 @@ void MessageDelivery::deliver(const std::string& topic, std::string payload,
         return;
     }
     // A stored message's topic is in the store's discovered topics before the
-    // widget hears of the message.
-    hasUnsavedStoredTopic_ = hasUnsavedStoredTopic_ || unsaved_.contains(topic);
+    // widget hears of the message. (A configured topic is never left unsaved
+    // past the batch that brought it first.)
+    hasUnsavedStoredTopic_ = hasUnsavedStoredTopic_ || isNew;
     batch_.push_back(MQTTMessage{topic, std::move(payload), Date::now()});
 }
 
 void MessageDelivery::finishBatch()
 {
-    isSynced_ = false;
     if (batch_.empty()) {
         return;
     }
@@ -55,18 +59,10 @@ void MessageDelivery::finishBatch()
     reloadSignal_.emitReload();
 }
 
-// The store hands out the same snapshot until its set changes, so this is a
-// pointer test unless something else wrote the set (or on the first batch).
-void MessageDelivery::syncKnownTopics()
+void MessageDelivery::loadKnownTopics()
 {
-    isSynced_ = true;
-    auto stored = store_.loadDiscoveredTopics();
-    if (stored == lastStored_) {
-        return;
-    }
-    known_ = *stored;
-    known_.insert(unsaved_.begin(), unsaved_.end());
-    lastStored_ = std::move(stored);
+    isLoaded_ = true;
+    known_ = *store_.loadDiscoveredTopics();
 }
 
 void MessageDelivery::saveTopics()
@@ -75,9 +71,28 @@ void MessageDelivery::saveTopics()
     if (unsaved_.empty()) {
         return;
     }
-    store_.saveDiscoveredTopics(known_);
+    const auto append = [this](const std::string& topic) {
+        if (encodedTopics_.size() > 1) {
+            encodedTopics_.push_back(',');
+        }
+        encodedTopics_.append(encodeJsonDocument(Json(topic)));
+    };
+    if (encodedTopics_.empty()) {
+        encodedTopics_.push_back('[');
+        for (const auto& topic : known_) {
+            append(topic);
+        }
+    } else {
+        for (const auto& topic : unsaved_) {
+            append(topic);
+        }
+    }
     unsaved_.clear();
-    lastStored_ = store_.loadDiscoveredTopics();
+    std::string text;
+    text.reserve(encodedTopics_.size() + 1);
+    text.append(encodedTopics_);
+    text.push_back(']');
+    store_.saveDiscoveredTopicsText(std::move(text));
 }
 
 }  // namespace telvane

@@ -11,7 +11,6 @@
 #include "platform/ReloadSignal.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +42,7 @@ public:
     void finishBatch();
 
 private:
-    void syncKnownTopics();
+    void loadKnownTopics();
     void saveTopics();
 
     SharedStore& store_;
@@ -52,12 +51,14 @@ private:
     std::function<void(const MQTTMessage&)> onMessage_;
 
     // With a busy "#" a fresh broker brings hundreds of thousands of new
-    // topics in a burst. Copying or writing the whole set per read made that
-    // quadratic, so the set lives here and is written on a timer.
-    TopicSet known_;                              // the stored topics and those not written yet
-    TopicSet unsaved_;                            // new since the last write
-    std::shared_ptr<const TopicSet> lastStored_;  // the store's set known_ was built on
-    bool isSynced_ = false;                       // known_ was checked against the store in this batch
+    // topics in a burst. Copying, encoding and writing the whole set per read
+    // made that quadratic, so the set lives here, its JSON text grows by the
+    // new topics only, and it is written on a timer. The delivery is the one
+    // writer of the set: it reads the store's once, at its first message.
+    TopicSet known_;                    // the stored topics and those not written yet
+    std::vector<std::string> unsaved_;  // new since the last write, in order
+    std::string encodedTopics_;         // known_ but unsaved_ as a JSON array without its "]"; "" until needed
+    bool isLoaded_ = false;
     TimerHandle topicsTimer_;
 
     std::vector<MQTTMessage> batch_;  // the batch's messages to store, in order

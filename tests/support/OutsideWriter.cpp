@@ -18,9 +18,12 @@ bool isLocked(const std::filesystem::path& path)
     return result == SQLITE_BUSY;
 }
 
+// The shell's sleep outlives a killed shell for a while; with no output of
+// ours open it keeps nothing waiting for it.
 OutsideWriter::OutsideWriter(const std::filesystem::path& path)
     : pid_(spawnProcess({"/usr/bin/sqlite3", path.string(), "BEGIN IMMEDIATE;",
-                         "INSERT OR REPLACE INTO defaults VALUES('outside', x'00');", ".shell sleep 60"}))
+                         "INSERT OR REPLACE INTO defaults VALUES('outside', x'00');", ".shell sleep 30"},
+                        std::nullopt, "/dev/null"))
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!isLocked(path) && std::chrono::steady_clock::now() < deadline) {
