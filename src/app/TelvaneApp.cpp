@@ -50,7 +50,7 @@ void TelvaneApp::configureApplication()
 TelvaneApp::TelvaneApp(LaunchOptions options)
     : options_(std::move(options)),
       eventLoop_(std::make_unique<QtEventLoop>()),
-      store_(SharedStore::defaultDatabasePath()),
+      store_(SharedStore::defaultDatabasePath(), eventLoop_.get()),
       reloadSignal_(DBusReloadSignal::sessionBusAddress()),
       transport_(std::make_shared<AsioTransport>()),
       delegate_(std::make_unique<AppDelegate>(*eventLoop_, transport_, store_, reloadSignal_, configChanged_)),
@@ -60,6 +60,9 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
                  QCoreApplication::applicationFilePath().toStdString())
 {
+    // Documents kept back by another process's lock reach the widget late;
+    // it has to read again then.
+    store_.setPendingWrittenObserver([this] { reloadSignal_.emitReload(); });
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
     settings_ = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_, *discovery_);

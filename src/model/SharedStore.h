@@ -3,12 +3,18 @@
 // The store shared with the desktop widget: four JSON documents under the
 // keys "config", "messages", "displayItems" and "discoveredTopics" in a SQLite
 // key-value table (see README, "Widget contract"). Reads never fail: missing
-// or unreadable data reads as the default and stays untouched. Failed writes
-// are dropped. Not thread-safe: all callers run on the main thread.
+// or unreadable data reads as the default and stays untouched. A write that
+// finds the database locked by another process (a widget or shell holding a
+// transaction) does not wait for it: the document is kept in memory, every
+// read of this store sees it, and it is written once the lock is free. Other
+// failed writes are dropped. Not thread-safe: all callers run on the main
+// thread.
 
 #include "model/Records.h"
+#include "platform/EventLoop.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,12 +39,25 @@ public:
     // Opens (creating where needed, private permissions) the database at
     // `databasePath`. No path, or a database that cannot be opened, gives a
     // store without database: defaults on read, writes dropped.
-    explicit SharedStore(std::optional<std::filesystem::path> databasePath);
+    // With `retryLoop`, documents kept back by a lock are tried again on a
+    // timer of that loop (the main loop), and later writes queue behind them
+    // without touching the locked database; without it, the next write tries
+    // them first.
+    explicit SharedStore(std::optional<std::filesystem::path> databasePath, EventLoop* retryLoop = nullptr);
     ~SharedStore();
     SharedStore(const SharedStore&) = delete;
     SharedStore& operator=(const SharedStore&) = delete;
 
     [[nodiscard]] bool isAvailable() const;
+
+    // True while documents wait for another process to release its lock.
+    [[nodiscard]] bool hasPendingWrites() const;
+    // Tries to write the documents kept back, oldest first, waiting a few
+    // milliseconds at most. Returns true when none is left.
+    bool writePendingDocuments();
+    // Runs after documents kept back have all been written (for example to
+    // ask the widget to read them).
+    void setPendingWrittenObserver(std::function<void()> observer);
 
     [[nodiscard]] MQTTConfig loadConfig();
     void saveConfig(const MQTTConfig& config);
@@ -47,6 +66,8 @@ public:
     void saveMessages(const std::vector<MQTTMessage>& messages);
     // Replaces the topic's entry, puts the message first, keeps maxCount.
     void appendMessage(const MQTTMessage& message, std::size_t maxCount);
+    // appendMessage for each of `added` in order, with one write.
+    void appendMessages(const std::vector<MQTTMessage>& added, std::size_t maxCount);
     // Keeps only messages whose topic is exactly one of `keepingTopics`;
     // writes only when something was dropped.
     void pruneMessages(const std::vector<std::string>& keepingTopics);
@@ -60,6 +81,11 @@ public:
     // load per received message, copying the set on every read is too costly.
     [[nodiscard]] std::shared_ptr<const TopicSet> loadDiscoveredTopics();
     void saveDiscoveredTopics(const TopicSet& topics);
+    // The same from the JSON text of the set (an array of strings, encoded
+    // as saveDiscoveredTopics would), for a writer that keeps the set and its
+    // text itself: nothing is copied or encoded here, and the next load
+    // decodes the text.
+    void saveDiscoveredTopicsText(std::string json);
 
 private:
     struct Database;

@@ -76,7 +76,7 @@ MQTTClient::MQTTClient(EventLoop& mainLoop, std::shared_ptr<Transport> transport
     : mainLoop_(mainLoop),
       transport_(std::move(transport)),
       store_(store),
-      delivery_(store, reloadSignal),
+      delivery_(store, reloadSignal, mainLoop),
       config_(store.loadConfig())
 {
 }
@@ -427,7 +427,7 @@ void MQTTClient::handleInbound(const SessionPtr& session, FramedRead& read)
             break;
         }
     }
-    delivery_.finishRead();
+    delivery_.finishBatch();
     if (read.isMalformed) {
         setIsConnected(false);
         setLastError(ProtocolError{});

@@ -1,11 +1,14 @@
 #include "mqtt/MessageDelivery.h"
 
+#include "model/JsonText.h"
+
 #include <algorithm>
+#include <utility>
 
 namespace telvane {
 
-MessageDelivery::MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal)
-    : store_(store), reloadSignal_(reloadSignal)
+MessageDelivery::MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop)
+    : store_(store), reloadSignal_(reloadSignal), mainLoop_(mainLoop)
 {
 }
 
@@ -17,44 +20,79 @@ void MessageDelivery::setOnMessage(std::function<void(const MQTTMessage&)> onMes
 void MessageDelivery::deliver(const std::string& topic, std::string payload,
                               const std::vector<std::string>& configuredTopics)
 {
-    if (!storedTopics_) {
-        storedTopics_ = store_.loadDiscoveredTopics();
+    if (!isLoaded_) {
+        loadKnownTopics();
     }
-    const TopicSet& known = updatedTopics_ ? *updatedTopics_ : *storedTopics_;
-    if (!known.contains(topic)) {
-        if (!updatedTopics_) {
-            updatedTopics_ = std::make_shared<TopicSet>(*storedTopics_);
+    const bool isNew = known_.insert(topic).second;
+    if (isNew) {
+        unsaved_.push_back(topic);
+        if (!topicsTimer_) {
+            topicsTimer_ = mainLoop_.schedule(kTopicsWriteInterval, false, [this] { saveTopics(); });
         }
-        updatedTopics_->insert(topic);
     }
     if (std::find(configuredTopics.begin(), configuredTopics.end(), topic) == configuredTopics.end()) {
         return;
     }
     // A stored message's topic is in the store's discovered topics before the
-    // widget hears of the message.
-    saveNewTopics();
-    const MQTTMessage message{topic, std::move(payload), Date::now()};
-    store_.appendMessage(message, kMaxStoredMessages);
+    // widget hears of the message. (A configured topic is never left unsaved
+    // past the batch that brought it first.)
+    hasUnsavedStoredTopic_ = hasUnsavedStoredTopic_ || isNew;
+    batch_.push_back(MQTTMessage{topic, std::move(payload), Date::now()});
+}
+
+void MessageDelivery::finishBatch()
+{
+    if (batch_.empty()) {
+        return;
+    }
+    if (std::exchange(hasUnsavedStoredTopic_, false)) {
+        saveTopics();
+    }
+    const auto messages = std::exchange(batch_, {});
+    store_.appendMessages(messages, kMaxStoredMessages);
     if (onMessage_) {
         const auto callback = onMessage_;
-        callback(message);
-        storedTopics_.reset();  // the callback may have written the store
+        for (const auto& message : messages) {
+            callback(message);
+        }
     }
     reloadSignal_.emitReload();
 }
 
-void MessageDelivery::finishRead()
+void MessageDelivery::loadKnownTopics()
 {
-    saveNewTopics();
-    storedTopics_.reset();
+    isLoaded_ = true;
+    known_ = *store_.loadDiscoveredTopics();
 }
 
-void MessageDelivery::saveNewTopics()
+void MessageDelivery::saveTopics()
 {
-    if (updatedTopics_) {
-        store_.saveDiscoveredTopics(*updatedTopics_);
-        storedTopics_ = std::move(updatedTopics_);
+    topicsTimer_.invalidate();
+    if (unsaved_.empty()) {
+        return;
     }
+    const auto append = [this](const std::string& topic) {
+        if (encodedTopics_.size() > 1) {
+            encodedTopics_.push_back(',');
+        }
+        encodedTopics_.append(encodeJsonDocument(Json(topic)));
+    };
+    if (encodedTopics_.empty()) {
+        encodedTopics_.push_back('[');
+        for (const auto& topic : known_) {
+            append(topic);
+        }
+    } else {
+        for (const auto& topic : unsaved_) {
+            append(topic);
+        }
+    }
+    unsaved_.clear();
+    std::string text;
+    text.reserve(encodedTopics_.size() + 1);
+    text.append(encodedTopics_);
+    text.push_back(']');
+    store_.saveDiscoveredTopicsText(std::move(text));
 }
 
 }  // namespace telvane

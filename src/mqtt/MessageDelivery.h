@@ -7,10 +7,10 @@
 
 #include "model/Records.h"
 #include "model/SharedStore.h"
+#include "platform/EventLoop.h"
 #include "platform/ReloadSignal.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,33 +19,50 @@ namespace telvane {
 class MessageDelivery {
 public:
     static constexpr std::size_t kMaxStoredMessages = 50;
+    // While new topics keep coming, the discovered topics are written at most
+    // this often.
+    static constexpr Seconds kTopicsWriteInterval{0.25};
 
-    // Both must outlive the delivery.
-    MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal);
+    // All three must outlive the delivery.
+    MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop);
 
     // Called with every stored message, after it was stored and before the
     // reload signal. It may use the store.
     void setOnMessage(std::function<void(const MQTTMessage&)> onMessage);
 
-    // One received PUBLISH. `configuredTopics` are the topics of the
-    // connection it came on.
+    // One received PUBLISH of the current batch (one read). `configuredTopics`
+    // are the topics of the connection it came on. A message of a configured
+    // topic is stored at finishBatch().
     void deliver(const std::string& topic, std::string payload, const std::vector<std::string>& configuredTopics);
-    // The end of one read: topics new to the store are written here once,
-    // unless a stored message made them go out earlier.
-    void finishRead();
+    // The end of one batch: its stored messages are applied in order with one
+    // write of the messages, after the discovered topics when one of their
+    // topics is new, then onMessage runs for each and the widget gets one
+    // reload signal. Other new topics are written within
+    // kTopicsWriteInterval.
+    void finishBatch();
 
 private:
-    void saveNewTopics();
+    void loadKnownTopics();
+    void saveTopics();
 
     SharedStore& store_;
     ReloadSignal& reloadSignal_;
+    EventLoop& mainLoop_;
     std::function<void(const MQTTMessage&)> onMessage_;
 
-    // The store's discovered topics as this read sees them. With a busy "#"
-    // a fresh broker brings thousands of new topics in a burst; rewriting the
-    // whole set for each of them kept the main thread busy for seconds.
-    std::shared_ptr<const TopicSet> storedTopics_;  // null: not read in this read yet
-    std::shared_ptr<TopicSet> updatedTopics_;       // stored plus new topics, while unsaved
+    // With a busy "#" a fresh broker brings hundreds of thousands of new
+    // topics in a burst. Copying, encoding and writing the whole set per read
+    // made that quadratic, so the set lives here, its JSON text grows by the
+    // new topics only, and it is written on a timer. The delivery is the one
+    // writer of the set: it reads the store's once, at its first message.
+    TopicSet known_;                    // the stored topics and those not written yet
+    std::vector<std::string> unsaved_;  // new since the last write, in order
+    std::string encodedTopics_;         // known_ but unsaved_ as a JSON array without its "]"; "" until needed
+    bool isLoaded_ = false;
+    TimerHandle topicsTimer_;
+
+    std::vector<MQTTMessage> batch_;  // the batch's messages to store, in order
+    bool hasUnsavedStoredTopic_ = false;
 };
 
 }  // namespace telvane

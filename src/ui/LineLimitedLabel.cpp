@@ -6,6 +6,19 @@
 
 namespace telvane {
 
+namespace {
+
+// A tooltip or screen reader gets this much of a long text: more is of no
+// use to a reader, and a payload of megabytes made both slow.
+constexpr qsizetype kMaxDescriptionChars = 4096;
+
+QString described(const QString& text)
+{
+    return text.size() > kMaxDescriptionChars ? text.left(kMaxDescriptionChars) + QChar(0x2026) : text;
+}
+
+}  // namespace
+
 LineLimitedLabel::LineLimitedLabel(int maxLines, QWidget* parent) : QLabel(parent), maxLines_(std::max(1, maxLines))
 {
     setTextFormat(Qt::PlainText);
@@ -19,8 +32,9 @@ void LineLimitedLabel::setFullText(const QString& text)
         return;
     }
     fullText_ = text;
-    setToolTip(text);
-    setAccessibleDescription(text);
+    const QString description = described(text);
+    setToolTip(description);
+    setAccessibleDescription(description);
     relayout();
 }
 
@@ -35,7 +49,14 @@ QString LineLimitedLabel::limitToLines(const QString& text, const QFont& font, i
     if (width <= 0) {
         width = metrics.horizontalAdvance(QLatin1Char('M')) * 40;
     }
-    QString prepared = text;
+    // Only the start of the text can show: `maxLines` lines of `width`
+    // pixels hold at most that many characters of one pixel or more. Laying
+    // out the rest cost seconds and gigabytes for a payload of megabytes.
+    const qsizetype showable = static_cast<qsizetype>(maxLines) * (width + 1);
+    QString prepared = text.left(showable);
+    if (text.size() > showable) {
+        prepared += QChar(0x2026);
+    }
     prepared.replace(QLatin1Char('\n'), QChar::LineSeparator);
     QTextLayout layout(prepared);
     layout.setFont(font);

@@ -15,6 +15,23 @@ namespace telvane {
 
 namespace {
 
+// Of a payload no more than this is turned into text for its row: two lines
+// show a few hundred characters, and a payload may be megabytes.
+constexpr std::size_t kMaxPayloadBytes = 16'384;
+
+QString payloadText(const std::string& payload)
+{
+    if (payload.size() <= kMaxPayloadBytes) {
+        return QString::fromStdString(payload);
+    }
+    std::size_t end = kMaxPayloadBytes;
+    // Not in the middle of a UTF-8 sequence: back off its continuation bytes.
+    while (end > 0 && (static_cast<unsigned char>(payload[end]) & 0xC0u) == 0x80u) {
+        --end;
+    }
+    return QString::fromUtf8(payload.data(), static_cast<qsizetype>(end)) + QChar(0x2026);
+}
+
 QWidget* messageRow(const MQTTMessage& message, QWidget* parent)
 {
     auto* row = new QWidget(parent);
@@ -31,7 +48,7 @@ QWidget* messageRow(const MQTTMessage& message, QWidget* parent)
 
     auto* payload = new LineLimitedLabel(2, row);
     payload->setObjectName(QStringLiteral("messagePayloadLabel"));
-    payload->setFullText(QString::fromStdString(message.payload));
+    payload->setFullText(payloadText(message.payload));
 
     QLabel* time = style::plainLabel(RecentMessagesBox::timeOfDay(message.timestamp), row);
     time->setObjectName(QStringLiteral("messageTimeLabel"));

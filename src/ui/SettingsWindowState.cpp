@@ -90,6 +90,13 @@ void SettingsWindowState::refreshFromStore()
 {
     messages_ = store_.loadMessages();
     displayItems_ = store_.loadDisplayItems();
+    // Only the picker's refresh button reads the discovered topics, and the
+    // set may hold 100,000 topics that take tens of milliseconds to decode
+    // after each change: read them only while the picker is shown.
+    if (!showTopicPicker_) {
+        notify(kMessagesChanged | kDisplayItemsChanged);
+        return;
+    }
     discoveredTopics_ = store_.loadDiscoveredTopics();
     notify(kMessagesChanged | kDisplayItemsChanged | kDiscoveredTopicsChanged);
 }

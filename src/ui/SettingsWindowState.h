@@ -85,8 +85,9 @@ public:
     void saveAndReconnect();
     // Asks the widget to reload now and once more kSecondReloadDelay later.
     void reloadWidgets();
-    // One refresh tick: messages, display items and discovered topics are
-    // replaced by what the store holds. The configuration is not touched.
+    // One refresh tick: messages and display items, and while the topic
+    // picker is shown the discovered topics, are replaced by what the store
+    // holds. The configuration is not touched.
     void refreshFromStore();
 
     // --- Broker form -----------------------------------------------------

@@ -136,8 +136,8 @@ protected:
     void advance(double seconds) { loop.advance(Seconds(seconds)); }
 
     test::TempDir dir;
-    SharedStore store{dir.path() / "defaults.sqlite3"};
     VirtualEventLoop loop;
+    SharedStore store{dir.path() / "defaults.sqlite3", &loop};
     std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>(loop);
     CountingReloadSignal reloadSignal;
     std::shared_ptr<MQTTClient> client = MQTTClient::create(loop, transport, store, reloadSignal);

@@ -1,6 +1,7 @@
 #include "ui/RecentMessagesBox.h"
 
 #include "UiFixture.h"
+#include "ui/LineLimitedLabel.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -73,6 +74,31 @@ TEST_F(RecentMessagesBoxTest, PayloadsShowTwoPlainTextLinesAtMostAndTheTimeOfDay
     }
     const QString expected = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(when)).toString("HH:mm");
     EXPECT_EQ(shown("messageTimeLabel").front(), expected);
+}
+
+TEST_F(RecentMessagesBoxTest, HugePayloadsShowTheirStartAndAreDescribedInPart)
+{
+    // 4 MB of three-byte characters, and the same as one long word: only the start is laid out.
+    std::string euros;
+    for (int i = 0; i < 4'000'000 / 3; ++i) {
+        euros += "\xE2\x82\xAC";
+    }
+    box_.setMessages({message("a", euros, 1'700'000'000), message("b", std::string(4'000'000, 'x'), 1'700'000'000)});
+    const QStringList payloads = shown("messagePayloadLabel");
+    ASSERT_EQ(payloads.size(), 2);
+    for (const QString& payload : payloads) {
+        EXPECT_LE(payload.count('\n'), 1);
+        EXPECT_TRUE(payload.endsWith(QChar(0x2026)));
+        EXPECT_LT(payload.size(), 1000);
+    }
+    EXPECT_TRUE(payloads[0].startsWith(QString(3, QChar(0x20AC))));
+    for (auto* label : box_.findChildren<LineLimitedLabel*>(QStringLiteral("messagePayloadLabel"))) {
+        // A cut in the middle of a UTF-8 sequence would show U+FFFD.
+        EXPECT_FALSE(label->fullText().contains(QChar(0xFFFD)));
+        EXPECT_LE(label->toolTip().size(), 4097);
+        EXPECT_LE(label->accessibleDescription().size(), 4097);
+        EXPECT_TRUE(label->toolTip().endsWith(QChar(0x2026)));
+    }
 }
 
 }  // namespace

@@ -172,8 +172,17 @@ TEST_F(StateTest, RefreshTickFollowsTheStoreEverySecondWhileShownAndKeepsUnsaved
     loop_.advance(Seconds(0.01));
     EXPECT_EQ(state.messages().size(), 1u);
     EXPECT_EQ(state.displayItems(), std::vector<MQTTDisplayItem>{item});
-    EXPECT_EQ(state.discoveredTopics(), (TopicSet{"a", "b/c"}));
+    // Nothing shown reads the discovered topics while the picker is closed:
+    // the tick does not decode them.
+    EXPECT_TRUE(state.discoveredTopics().empty());
     EXPECT_EQ(state.config().host, "unsaved.example");
+    state.openTopicPicker();
+    store_.saveDiscoveredTopics({"a", "b/c", "d"});
+    EXPECT_FALSE(state.canRefreshTopicPicker());
+    loop_.advance(Seconds(1));
+    EXPECT_EQ(state.discoveredTopics(), (TopicSet{"a", "b/c", "d"}));
+    EXPECT_TRUE(state.canRefreshTopicPicker());
+    state.closeTopicPicker();
     EXPECT_EQ(state.config().topics, std::vector<std::string>{"a"});
 
     state.windowHidden();

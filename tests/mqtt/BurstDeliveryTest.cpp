@@ -1,0 +1,139 @@
+// Bursts from the broker: many messages of configured topics in one read,
+// floods of new topics, and messages that arrive while another process holds
+// the store's lock.
+
+#include "mqtt/ClientFixture.h"
+#include "support/OutsideWriter.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+namespace telvane {
+namespace {
+
+using namespace test::client;
+
+class BurstDeliveryTest : public ClientFixture {
+protected:
+    // Counts, with a trigger in the database, how often `key` is written.
+    void countWrites(const std::string& key)
+    {
+        store.saveMessages({});
+        store.saveDiscoveredTopics({});
+        ASSERT_EQ(sqlite3_open((dir.path() / "defaults.sqlite3").c_str(), &counter_), SQLITE_OK);
+        const std::string sql =
+            "CREATE TABLE writes(n); CREATE TRIGGER counting AFTER UPDATE ON defaults WHEN new.key = '" + key
+            + "' BEGIN INSERT INTO writes VALUES(1); END;";
+        ASSERT_EQ(sqlite3_exec(counter_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    int writes()
+    {
+        int n = -1;
+        sqlite3_exec(
+            counter_, "SELECT count(*) FROM writes",
+            [](void* out, int, char** row, char**) {
+                *static_cast<int*>(out) = std::atoi(row[0]);
+                return 0;
+            },
+            &n, nullptr);
+        return n;
+    }
+    void TearDown() override { sqlite3_close(counter_); }
+
+    [[nodiscard]] std::vector<std::string> storedPayloads()
+    {
+        std::vector<std::string> payloads;
+        for (const auto& message : store.loadMessages()) {
+            payloads.push_back(message.topic + "=" + message.payload);
+        }
+        return payloads;
+    }
+
+    sqlite3* counter_ = nullptr;
+};
+
+TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneReload)
+{
+    saveConfig([](MQTTConfig& config) { config.topics = {"a", "b", "c"}; });
+    countWrites("messages");
+    Strings seen;
+    client->setOnMessage([&](const MQTTMessage& message) { seen.push_back(message.payload); });
+    auto& connection = connectAccepted();
+
+    Bytes burst;
+    for (int i = 0; i < 60; ++i) {
+        burst = concat({burst, publish(std::string(1, static_cast<char>('a' + i % 3)), std::to_string(i)),
+                        publish("unconfigured/" + std::to_string(i), "x")});
+    }
+    ASSERT_LT(burst.size(), 4096u) << "one read";
+    feed(connection, burst);
+    EXPECT_EQ(storedPayloads(), (Strings{"c=59", "b=58", "a=57"}));
+    EXPECT_EQ(seen.size(), 60u);
+    EXPECT_EQ(seen.back(), "59");
+    EXPECT_EQ(writes(), 1);
+    EXPECT_EQ(reloadSignal.count, 1);
+
+    // A single message behaves as it always did.
+    feed(connection, publish("a", "alone"));
+    EXPECT_EQ(storedPayloads(), (Strings{"a=alone", "c=59", "b=58"}));
+    EXPECT_EQ(writes(), 2);
+    EXPECT_EQ(reloadSignal.count, 2);
+}
+
+TEST_F(BurstDeliveryTest, AFloodOfNewTopicsIsWrittenAFewTimesASecondAndAMessageBehindItAtOnce)
+{
+    countWrites("discoveredTopics");
+    auto& connection = connectAccepted();
+    std::size_t topics = 0;
+    constexpr int kReads = 200;  // two seconds of reads, 10 ms apart
+    for (int read = 0; read < kReads; ++read) {
+        Bytes bytes;
+        for (int i = 0; i < 50; ++i) {
+            bytes = concat({bytes, publish("flood/" + std::to_string(topics++), "1")});
+        }
+        feed(connection, bytes);
+        advance(0.01);
+    }
+    EXPECT_LE(writes(), 9) << "at most one write per quarter second";
+    EXPECT_GE(writes(), 7);
+
+    // The configured message behind the flood: stored in its own read, its
+    // topic and all before it written first.
+    feed(connection, publish("home/temp", "behind"));
+    EXPECT_EQ(store.loadMessages().at(0).payload, "behind");
+    const auto discovered = SharedStore(dir.path() / "defaults.sqlite3").loadDiscoveredTopics();
+    EXPECT_EQ(discovered->size(), topics + 1);
+    EXPECT_TRUE(discovered->contains("home/temp"));
+    EXPECT_EQ(loop.activeTimerCount(), 1u) << "only the keep-alive is left";
+}
+
+TEST_F(BurstDeliveryTest, MessagesArrivingWhileAnotherProcessHoldsTheLockAreAllStoredAfterIt)
+{
+    saveConfig([](MQTTConfig& config) { config.topics = {"a", "b", "c", "d"}; });
+    auto& connection = connectAccepted();
+    feed(connection, publish("a", "before"));
+
+    test::OutsideWriter outside(dir.path() / "defaults.sqlite3");
+    ASSERT_TRUE(test::isLocked(dir.path() / "defaults.sqlite3"));
+    const int reloadsBefore = reloadSignal.count;
+    for (const char* topic : {"a", "b", "c", "d"}) {
+        feed(connection, publish(topic, std::string("during ") + topic));
+        advance(1);
+    }
+    // Nothing lost and the newest visible to the window meanwhile; the widget cannot read it yet.
+    EXPECT_EQ(storedPayloads(), (Strings{"d=during d", "c=during c", "b=during b", "a=during a"}));
+    EXPECT_TRUE(store.hasPendingWrites());
+
+    outside.release();
+    advance(0.25);
+    EXPECT_FALSE(store.hasPendingWrites());
+    EXPECT_EQ(SharedStore(dir.path() / "defaults.sqlite3").loadMessages(), store.loadMessages());
+    EXPECT_EQ(SharedStore(dir.path() / "defaults.sqlite3").loadDiscoveredTopics()->size(), 4u);
+    EXPECT_EQ(reloadSignal.count - reloadsBefore, 4);
+}
+
+}  // namespace
+}  // namespace telvane
