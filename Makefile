@@ -2,11 +2,14 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 300
+SOAK_MINUTES ?= 10
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     := $(if $(CI),-DTELVANE_WARNINGS_AS_ERRORS=ON,)
 
-.PHONY: deps configure build test test-asan test-tsan bench run demo screenshot package format format-check lint clean
+.PHONY: deps configure build test test-asan test-tsan fuzz fuzz-ci soak bench run demo screenshot package format format-check lint clean
 
 deps:
 	@scripts/install-deps
@@ -34,6 +37,19 @@ test-tsan: deps
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
 	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (fuzz/), built with clang, ASan and UBSan, each run for
+# FUZZ_SECONDS; any finding fails. fuzz-ci is the short run CI makes.
+fuzz: deps
+	@FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) CMAKE_ARGS="$(WERROR) $(CMAKE_ARGS)" scripts/fuzz $(FUZZ_SECONDS)
+
+fuzz-ci: deps
+	@FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) CMAKE_ARGS="$(WERROR) $(CMAKE_ARGS)" scripts/fuzz 60
+
+# SOAK_MINUTES against a real mosquitto restarted every 30 s (not in CI).
+soak: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target soak_driver
+	@SOAK_MINUTES=$(SOAK_MINUTES) scripts/soak $(BUILD)
+
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 	@scripts/run-benchmarks $(BUILD)
@@ -54,7 +70,7 @@ package: build
 	@ls telvane_*.deb
 
 # The sources formatted by .clang-format; format-check fails on any difference.
-FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
+FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
 
 format: deps
 	@clang-format-14 -i $(FORMAT_FILES)
@@ -68,4 +84,4 @@ lint: configure
 	@scripts/lint $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

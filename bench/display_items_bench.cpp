@@ -24,6 +24,9 @@
 #include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
+#include "discovery/BrokerDiscovery.h"
+#include "platform/AsioTransport.h"
+#include "support/ScriptedServiceBrowser.h"
 
 #include <QApplication>
 #include <QTest>
@@ -97,7 +100,7 @@ struct WindowUnderTest {
                              {"home/small", R"({"t": 21.5})", Date::fromUnix(1'700'000'000)}});
         writer.saveDisplayItems({MQTTDisplayItem::make(kTopic, "Temperatur", "devices.0.temperature"),
                                  MQTTDisplayItem::make("home/small", "Klein", "t")});
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
@@ -120,6 +123,8 @@ struct WindowUnderTest {
     NoReload reloader;
     ConfigChangedSignal configChanged;
     Disconnected status;
+    // Never started here: the window only needs one.
+    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(), std::make_shared<AsioTransport>()};
     std::unique_ptr<SettingsWindow> window;
 };
 

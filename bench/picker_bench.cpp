@@ -13,6 +13,9 @@
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
+#include "discovery/BrokerDiscovery.h"
+#include "platform/AsioTransport.h"
+#include "support/ScriptedServiceBrowser.h"
 #include "ui/TopicPickerDialog.h"
 #include "ui/TopicTreeNode.h"
 #include "support/TempDir.h"
@@ -98,7 +101,7 @@ struct WindowUnderTest {
         writer.saveConfig(config);
         writer.saveMessages(makeMessages(50));
         writer.saveDiscoveredTopics(topics);
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
@@ -112,6 +115,8 @@ struct WindowUnderTest {
     NoReload reloader;
     ConfigChangedSignal configChanged;
     Disconnected status;
+    // Never started here: the window only needs one.
+    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(), std::make_shared<AsioTransport>()};
     TopicSet topics;
     std::unique_ptr<SettingsWindow> window;
 };

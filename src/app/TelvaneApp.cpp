@@ -1,9 +1,12 @@
 #include "app/TelvaneApp.h"
 
 #include "app/AboutBox.h"
+#include "discovery/AvahiBrowser.h"
+#include "discovery/BrokerDiscovery.h"
 #include "platform/AsioTransport.h"
 #include "ui/ClientConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
+#include "ui/BrokerSearchDialog.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
 
@@ -49,18 +52,20 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       eventLoop_(std::make_unique<QtEventLoop>()),
       store_(SharedStore::defaultDatabasePath()),
       reloadSignal_(DBusReloadSignal::sessionBusAddress()),
-      delegate_(std::make_unique<AppDelegate>(*eventLoop_, std::make_shared<AsioTransport>(), store_, reloadSignal_,
-                                              configChanged_)),
+      transport_(std::make_shared<AsioTransport>()),
+      delegate_(std::make_unique<AppDelegate>(*eventLoop_, transport_, store_, reloadSignal_, configChanged_)),
       status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt())),
+      discovery_(std::make_unique<BrokerDiscovery>(*eventLoop_, std::make_unique<AvahiBrowser>(*eventLoop_),
+                                                   transport_)),
       autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
                  QCoreApplication::applicationFilePath().toStdString())
 {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    auto* settings = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_);
+    settings_ = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_, *discovery_);
     // The box shows the topic's rows once a message of it is stored.
-    settings->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
-    window_->setCentralWidget(settings);
+    settings_->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
+    window_->setCentralWidget(settings_);
     window_->installEventFilter(this);
     buildMenu();
     buildTrayIcon();
@@ -72,6 +77,7 @@ TelvaneApp::~TelvaneApp()
     // The window observes the client; it goes before the delegate drops it.
     trayIcon_.reset();
     window_.reset();
+    discovery_.reset();
     status_.reset();
     delegate_.reset();
 }
@@ -187,13 +193,18 @@ bool TelvaneApp::eventFilter(QObject* watched, QEvent* event)
 
 void TelvaneApp::onWindowFirstPainted()
 {
+    if (options_.openBrokerSearch) {
+        settings_->state().setShowBrokerSearch(true);
+    }
     if (!options_.screenshotPath.isEmpty()) {
         QTimer::singleShot(kScreenshotDelayMs, this, [this] {
             // A blinking caret would land in the picture half of the time.
             if (QWidget* focused = QApplication::focusWidget()) {
                 focused->clearFocus();
             }
-            const bool saved = window_->grab().save(options_.screenshotPath);
+            QWidget* sheet = settings_->brokerSearch();
+            QWidget* shown = sheet->isVisible() ? sheet : static_cast<QWidget*>(window_.get());
+            const bool saved = shown->grab().save(options_.screenshotPath);
             QApplication::exit(saved ? 0 : 1);
         });
     }

@@ -30,7 +30,10 @@ class QSystemTrayIcon;
 
 namespace telvane {
 
+class AsioTransport;
+class BrokerDiscovery;
 class ClientConnectionStatus;
+class SettingsWindow;
 class QtEventLoop;
 
 struct LaunchOptions {
@@ -50,6 +53,9 @@ struct LaunchOptions {
     std::optional<int> quitAfterShownMs;
     // Choose this topic in the box "Anzeige-Elemente" (for the screenshot).
     std::string displayItemsTopic;
+    // Open the broker search sheet once the window is shown; a screenshot
+    // then shows the sheet.
+    bool openBrokerSearch = false;
 };
 
 class TelvaneApp final : public QObject {
@@ -62,7 +68,8 @@ public:
 
     // Creates every part of the application: the store at
     // SharedStore::defaultDatabasePath(), the reload signal on the session
-    // bus, the delegate with its client, and the window.
+    // bus, the delegate with its client, the broker search over Avahi, and
+    // the window.
     explicit TelvaneApp(LaunchOptions options = {});
     ~TelvaneApp() override;
 
@@ -95,9 +102,13 @@ private:
     SharedStore store_;
     DBusReloadSignal reloadSignal_;
     ConfigChangedSignal configChanged_;
+    // The client's connections and the broker search's check connections.
+    std::shared_ptr<AsioTransport> transport_;
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<ClientConnectionStatus> status_;
+    std::unique_ptr<BrokerDiscovery> discovery_;
     std::unique_ptr<QMainWindow> window_;
+    SettingsWindow* settings_ = nullptr;  // owned by window_
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
     Autostart autostart_;

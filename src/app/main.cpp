@@ -36,15 +36,20 @@ int main(int argc, char* argv[])
                                   QStringLiteral("Choose TOPIC in the box \"Anzeige-Elemente\"."),
                                   QStringLiteral("TOPIC"));
     itemsTopic.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption brokerSearch(QStringLiteral("open-broker-search"),
+                                    QStringLiteral("Open the sheet \"Broker suchen\" once the window is shown."));
+    brokerSearch.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
     parser.addOption(quitAfterShown);
     parser.addOption(itemsTopic);
+    parser.addOption(brokerSearch);
     parser.process(application);
 
     telvane::LaunchOptions options;
     options.autostarted = parser.isSet(autostarted);
     options.screenshotPath = parser.value(screenshot);
     options.displayItemsTopic = parser.value(itemsTopic).toStdString();
+    options.openBrokerSearch = parser.isSet(brokerSearch);
     if (parser.isSet(quitAfterShown)) {
         options.quitAfterShownMs = parser.value(quitAfterShown).toInt();
     }

@@ -56,7 +56,15 @@ bool encodedLosslessly(const std::string& text)
     return text.find("\xEF\xBF\xBD") == std::string::npos;
 }
 
-std::optional<TopicSet> topicsFromJson(const Json& json)
+const std::shared_ptr<const TopicSet>& emptyTopics()
+{
+    static const auto empty = std::make_shared<const TopicSet>();
+    return empty;
+}
+
+}  // namespace
+
+std::optional<TopicSet> discoveredTopicsFromJson(const Json& json)
 {
     if (!json.is_array()) {
         return std::nullopt;
@@ -71,14 +79,6 @@ std::optional<TopicSet> topicsFromJson(const Json& json)
     }
     return topics;
 }
-
-const std::shared_ptr<const TopicSet>& emptyTopics()
-{
-    static const auto empty = std::make_shared<const TopicSet>();
-    return empty;
-}
-
-}  // namespace
 
 // The open database with its prepared statements, and the last decoded
 // document of each key. A cached document is valid while no other connection
@@ -358,7 +358,7 @@ std::shared_ptr<const TopicSet> SharedStore::loadDiscoveredTopics()
     }
     database_->synchronize();
     if (!database_->discoveredTopics) {
-        auto topics = database_->read<TopicSet>(kDiscoveredTopicsKey, topicsFromJson);
+        auto topics = database_->read<TopicSet>(kDiscoveredTopicsKey, discoveredTopicsFromJson);
         database_->discoveredTopics =
             topics ? std::make_shared<const TopicSet>(std::move(*topics)) : emptyTopics();
     }

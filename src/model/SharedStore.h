@@ -19,6 +19,11 @@ namespace telvane {
 
 using TopicSet = std::unordered_set<std::string>;
 
+// The decoder of the "discoveredTopics" document, an array of strings (the
+// other three documents' decoders are in Records.h). No value for anything
+// else.
+[[nodiscard]] std::optional<TopicSet> discoveredTopicsFromJson(const Json& json);
+
 class SharedStore {
 public:
     // ${XDG_DATA_HOME:-$HOME/.local/share}/group.org.telvane.Telvane/defaults.sqlite3,

@@ -7,7 +7,9 @@
 #include "platform/TransportError.h"
 
 #include <cstdint>
+#include <string>
 #include <variant>
+#include <vector>
 
 namespace telvane {
 
@@ -40,7 +42,21 @@ struct OverlongTopic {
     bool operator==(const OverlongTopic&) const = default;
 };
 
+// The broker answered SUBACK with a refusal (3.1.1: 0x80; 5.0: a reason code
+// of 0x80 or above) for these filters, in the order refused. The connection
+// stays up; the filters bring nothing.
+struct SubscriptionRefused {
+    std::vector<std::string> filters;
+    bool operator==(const SubscriptionRefused&) const = default;
+};
+
+// The broker sent DISCONNECT (5.0 reason code; 0 when it has none).
+struct DisconnectedByBroker {
+    std::uint8_t reasonCode = 0;
+    bool operator==(const DisconnectedByBroker&) const = default;
+};
+
 using ClientError = std::variant<TransportError, ConnectionRefused, PingTimeout, ProtocolError, OverlongField,
-                                 OverlongTopic>;
+                                 OverlongTopic, SubscriptionRefused, DisconnectedByBroker>;
 
 }  // namespace telvane

@@ -14,6 +14,7 @@ constexpr std::uint8_t kCleanSession = 0x02;
 constexpr std::uint8_t kUsernameFlag = 0x80;
 constexpr std::uint8_t kPasswordFlag = 0x40;
 constexpr std::uint8_t kRequestedQoS0 = 0x00;
+constexpr std::uint8_t kPublishQoSBits = 0x06;
 constexpr std::uint8_t kEmptyProperties = 0x00;
 constexpr std::string_view kProtocolName = "MQTT";
 
@@ -43,6 +44,21 @@ std::size_t variableByteIntegerSize(std::uint32_t value)
 }
 
 bool isEmpty(const std::optional<std::string>& text) { return !text || text->empty(); }
+
+// The start of what follows the 5.0 properties at `offset`; none when their
+// length is malformed or they run past the body.
+std::optional<std::size_t> skipProperties(ByteView body, std::size_t offset)
+{
+    const auto properties = readVariableByteInteger(body.subspan(offset), kPropertyLengthMaxBytes);
+    if (properties.status != ReadStatus::ok) {
+        return std::nullopt;
+    }
+    offset += properties.length;
+    if (body.size() - offset < properties.value) {
+        return std::nullopt;
+    }
+    return offset + properties.value;
+}
 
 }  // namespace
 
@@ -246,9 +262,10 @@ std::uint8_t connackCode(ByteView body)
     return body.size() >= 2 ? body[1] : std::uint8_t{255};
 }
 
-std::optional<PublishMessage> parsePublish(ByteView body, MQTTProtocolVersion version)
+std::optional<PublishMessage> parsePublish(std::uint8_t firstByte, ByteView body, MQTTProtocolVersion version)
 {
-    if (body.size() < 3) {
+    const auto qos = static_cast<std::uint8_t>((firstByte & kPublishQoSBits) >> 1);
+    if (qos == 3 || body.size() < 3) {
         return std::nullopt;
     }
     const auto topic = readString(body);
@@ -256,16 +273,21 @@ std::optional<PublishMessage> parsePublish(ByteView body, MQTTProtocolVersion ve
         return std::nullopt;
     }
     std::size_t payloadStart = topic.length;
+    std::uint16_t packetIdentifier = 0;
+    if (qos > 0) {
+        const auto identifier = readUInt16(body.subspan(payloadStart));
+        if (identifier.status != ReadStatus::ok || identifier.value == 0) {
+            return std::nullopt;
+        }
+        packetIdentifier = identifier.value;
+        payloadStart += identifier.length;
+    }
     if (version == MQTTProtocolVersion::mqtt50) {
-        const auto properties = readVariableByteInteger(body.subspan(payloadStart), kPropertyLengthMaxBytes);
-        if (properties.status != ReadStatus::ok) {
+        const auto afterProperties = skipProperties(body, payloadStart);
+        if (!afterProperties) {
             return std::nullopt;
         }
-        payloadStart += properties.length;
-        if (body.size() - payloadStart < properties.value) {
-            return std::nullopt;
-        }
-        payloadStart += properties.value;
+        payloadStart = *afterProperties;
     }
     const auto payload = body.subspan(payloadStart);
     PublishMessage message;
@@ -275,7 +297,51 @@ std::optional<PublishMessage> parsePublish(ByteView body, MQTTProtocolVersion ve
     } else {
         message.payload = base64Encode(payload);
     }
+    message.qos = qos;
+    message.packetIdentifier = packetIdentifier;
     return message;
+}
+
+Bytes buildAcknowledgement(std::uint8_t firstByte, std::uint16_t packetIdentifier)
+{
+    Bytes packet{firstByte, 0x02};
+    writeUInt16(packet, packetIdentifier);
+    return packet;
+}
+
+std::optional<std::uint16_t> acknowledgedPacketIdentifier(ByteView body)
+{
+    const auto identifier = readUInt16(body);
+    if (identifier.status != ReadStatus::ok || identifier.value == 0) {
+        return std::nullopt;
+    }
+    return identifier.value;
+}
+
+std::optional<Suback> parseSuback(ByteView body, MQTTProtocolVersion version)
+{
+    const auto identifier = readUInt16(body);
+    if (identifier.status != ReadStatus::ok) {
+        return std::nullopt;
+    }
+    std::size_t codesStart = identifier.length;
+    if (version == MQTTProtocolVersion::mqtt50) {
+        const auto afterProperties = skipProperties(body, codesStart);
+        if (!afterProperties) {
+            return std::nullopt;
+        }
+        codesStart = *afterProperties;
+    }
+    if (codesStart >= body.size()) {
+        return std::nullopt;
+    }
+    const auto codes = body.subspan(codesStart);
+    return Suback{identifier.value, {codes.begin(), codes.end()}};
+}
+
+std::uint8_t disconnectReasonCode(ByteView body)
+{
+    return body.empty() ? std::uint8_t{0} : body[0];
 }
 
 std::string base64Encode(ByteView bytes)

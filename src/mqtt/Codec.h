@@ -1,9 +1,10 @@
 #pragma once
 
-// The byte-level MQTT 3.1.1 / 5.0 codec: the three packets the client sends
-// (CONNECT, SUBSCRIBE, PINGREQ), framing, cutting packets off the receive
-// buffer, and the two fields the client reads (CONNACK code, PUBLISH topic and
-// payload). Pure functions; no state. Reads are bounds-checked and report a
+// The byte-level MQTT 3.1.1 / 5.0 codec: the packets the client sends
+// (CONNECT, SUBSCRIBE, PINGREQ and the acknowledgements of a PUBLISH at QoS 1
+// or 2), framing, cutting packets off the receive buffer, and the fields the
+// client reads (CONNACK code, PUBLISH, SUBACK reason codes, the packet
+// identifier of a PUBREL, DISCONNECT reason code). Pure functions; no state. Reads are bounds-checked and report a
 // malformed input instead of reading past the end.
 
 #include "model/Records.h"
@@ -15,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace telvane {
 
@@ -31,11 +33,19 @@ inline constexpr std::size_t kMaxPacketSize = 1 + 4 + kMaxVariableByteInteger;
 inline constexpr std::uint8_t kConnectFirstByte = 0x10;
 inline constexpr std::uint8_t kSubscribeFirstByte = 0x82;  // type 8, reserved flags 0010
 inline constexpr std::uint8_t kPingreqFirstByte = 0xC0;
+// The answers to a PUBLISH at QoS 1 (PUBACK) and QoS 2 (PUBREC, and PUBCOMP
+// to the broker's PUBREL).
+inline constexpr std::uint8_t kPubackFirstByte = 0x40;
+inline constexpr std::uint8_t kPubrecFirstByte = 0x50;
+inline constexpr std::uint8_t kPubcompFirstByte = 0x70;
 
 // Packet types the client reads, as the high four bits of the first byte.
 inline constexpr std::uint8_t kConnackType = 0x20;
 inline constexpr std::uint8_t kPublishType = 0x30;
+inline constexpr std::uint8_t kPubrelType = 0x60;
+inline constexpr std::uint8_t kSubackType = 0x90;
 inline constexpr std::uint8_t kPingrespType = 0xD0;
+inline constexpr std::uint8_t kDisconnectType = 0xE0;
 
 [[nodiscard]] constexpr std::uint8_t packetType(std::uint8_t firstByte) { return firstByte & 0xF0u; }
 
@@ -133,13 +143,45 @@ struct ExtractResult {
 struct PublishMessage {
     std::string topic;
     std::string payload;  // UTF-8 text, or Base64 of payload bytes that are not UTF-8
+    std::uint8_t qos = 0;
+    std::uint16_t packetIdentifier = 0;  // 1 to 65,535 at QoS 1 and 2; 0 at QoS 0
 };
 
-// Reads a PUBLISH body as QoS 0 (no packet identifier) and, for 5.0, skips its
-// properties. No value, meaning "drop the packet", when the body is shorter
-// than its fields, the topic is not UTF-8, or a 5.0 property length is
-// malformed, takes more than four bytes or runs past the body.
-[[nodiscard]] std::optional<PublishMessage> parsePublish(ByteView body, MQTTProtocolVersion version);
+// Reads a PUBLISH with the QoS of its first byte: at QoS 1 and 2 the packet
+// identifier after the topic is read and is not part of the payload; for 5.0
+// the properties are skipped. No value, meaning "drop the packet", when the
+// QoS bits are 3, the body is shorter than its fields, the packet identifier
+// is 0, the topic is not UTF-8, or a 5.0 property length is malformed, takes
+// more than four bytes or runs past the body. DUP and RETAIN are not read.
+[[nodiscard]] std::optional<PublishMessage> parsePublish(std::uint8_t firstByte, ByteView body,
+                                                         MQTTProtocolVersion version);
+
+// A whole PUBACK, PUBREC or PUBCOMP (`firstByte`) for `packetIdentifier`:
+// the identifier alone, which in 5.0 means reason code 0 without properties.
+[[nodiscard]] Bytes buildAcknowledgement(std::uint8_t firstByte, std::uint16_t packetIdentifier);
+
+// The packet identifier at the front of an acknowledgement body (PUBREL);
+// none when the body is shorter than two bytes or the identifier is 0.
+[[nodiscard]] std::optional<std::uint16_t> acknowledgedPacketIdentifier(ByteView body);
+
+struct Suback {
+    std::uint16_t packetIdentifier = 0;
+    std::vector<std::uint8_t> reasonCodes;  // one per filter of the SUBSCRIBE, in order
+};
+
+// Reads a SUBACK body: packet identifier, (5.0: properties, skipped), then
+// one return or reason code per filter. No value when the body is shorter
+// than the identifier, a 5.0 property length is malformed or runs past the
+// body, or no code follows.
+[[nodiscard]] std::optional<Suback> parseSuback(ByteView body, MQTTProtocolVersion version);
+
+// A SUBACK code that refuses the filter: 0x80 in 3.1.1, any reason code of
+// 0x80 and above in 5.0.
+[[nodiscard]] constexpr bool isRefusal(std::uint8_t subackCode) { return subackCode >= 0x80; }
+
+// The reason code of a DISCONNECT body: its first byte, or 0 (normal
+// disconnection) when the body is empty, as a 3.1.1 DISCONNECT always is.
+[[nodiscard]] std::uint8_t disconnectReasonCode(ByteView body);
 
 // ---- Text helpers ---------------------------------------------------------
 

@@ -192,7 +192,7 @@ void MQTTClient::handleState(const SessionPtr& session, ConnectionState state,
 }
 
 // Cancels the current connection from within the client; its `cancelled`
-// report then leads to the usual reconnect.
+// report then leads to the usual reconnect. Either thread.
 void MQTTClient::closeConnection(const SessionPtr& session)
 {
     session->isOpen = false;
@@ -243,10 +243,13 @@ void MQTTClient::onConnectSent(const SessionPtr& session, const MQTTConfig& sent
     // Right behind CONNECT, without waiting for the CONNACK: the broker reads
     // them in order. A filter too long for an MQTT string is skipped; the
     // connection's warning tells the user.
-    const auto subscribe = [&](std::string_view filter) {
-        if (const auto body = buildSubscribeBody(filter, sent.protocolVersion)) {
-            session->connection->send(framePacket(kSubscribeFirstByte, *body).value(), nullptr);
+    const auto subscribe = [&](const std::string& filter) {
+        if (filter.size() > kMaxStringLength) {
+            return;
         }
+        const auto identifier = session->framer->beginSubscribe(filter);
+        const auto body = buildSubscribeBody(filter, sent.protocolVersion, identifier).value();
+        session->connection->send(framePacket(kSubscribeFirstByte, body).value(), nullptr);
     };
     for (const auto& topic : sent.topics) {
         subscribe(topic);
@@ -264,6 +267,23 @@ void MQTTClient::handleConnack(const SessionPtr& session, std::uint8_t code)
     setIsConnected(false);
     setLastError(ConnectionRefused{code});
     closeConnection(session);
+}
+
+void MQTTClient::handleSubscriptionRefused(std::string filter)
+{
+    auto* refused = subscribeWarning_ ? std::get_if<SubscriptionRefused>(&*subscribeWarning_) : nullptr;
+    if (refused == nullptr) {
+        subscribeWarning_ = SubscriptionRefused{};
+        refused = &std::get<SubscriptionRefused>(*subscribeWarning_);
+    }
+    // A configured "#" and the discovery filter are one refusal to the user.
+    if (std::find(refused->filters.begin(), refused->filters.end(), filter) == refused->filters.end()) {
+        refused->filters.push_back(std::move(filter));
+    }
+    // Before the CONNACK (no broker answers in that order) the CONNACK shows it.
+    if (isConnected_) {
+        setLastError(subscribeWarning_);
+    }
 }
 
 void MQTTClient::scheduleReconnect()
@@ -358,21 +378,32 @@ void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComple
     }
     if (!data.empty()) {
         auto read = session->framer->append(std::move(data));
-        const bool isMalformed = read.isMalformed;
-        if (!read.packets.empty() || isMalformed) {
+        for (auto& reply : read.replies) {
+            session->connection->send(std::move(reply), nullptr);
+        }
+        // The stream cannot be resynchronised after a bad length, and the
+        // broker sends nothing after its DISCONNECT.
+        const bool isClosing = read.isMalformed || read.isDisconnected;
+        if (!read.packets.empty() || isClosing) {
             postToMain(session, [read = std::move(read)](MQTTClient& client, const SessionPtr& s) mutable {
-                client.handleInbound(s, read.packets, read.isMalformed);
+                client.handleInbound(s, read);
             });
         }
-        if (isMalformed) {
-            // The stream cannot be resynchronised after a bad length.
-            session->isOpen = false;
-            session->connection->cancel();
+        if (isClosing) {
+            closeConnection(session);
             return;
         }
     }
     if (isComplete) {
-        postToMain(session, [](MQTTClient& client, const SessionPtr&) { client.setIsConnected(false); });
+        // Like a failed connection: the broker is usually back within
+        // seconds (a restart), and the ping timeout would notice only after
+        // up to one and a half keep-alive intervals. The `cancelled` report
+        // schedules the reconnect.
+        postToMain(session, [](MQTTClient& client, const SessionPtr&) {
+            client.setIsConnected(false);
+            client.setLastError(TransportError{TransportError::Kind::connectionClosed, "Connection closed by the broker"});
+        });
+        closeConnection(session);
         return;
     }
     receiveNext(session);
@@ -380,19 +411,24 @@ void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComple
 
 // ---- Inbound packets (main thread) ---------------------------------------------
 
-void MQTTClient::handleInbound(const SessionPtr& session, std::vector<InboundPacket>& packets, bool isMalformed)
+void MQTTClient::handleInbound(const SessionPtr& session, FramedRead& read)
 {
-    for (auto& packet : packets) {
+    for (auto& packet : read.packets) {
         switch (packet.kind) {
         case InboundPacket::Kind::connack: handleConnack(session, packet.code); break;
         case InboundPacket::Kind::pingresp: pingTimeoutTimer_.invalidate(); break;
         case InboundPacket::Kind::publish:
             delivery_.deliver(packet.topic, std::move(packet.payload), config_.topics);
             break;
+        case InboundPacket::Kind::subscriptionRefused: handleSubscriptionRefused(std::move(packet.topic)); break;
+        case InboundPacket::Kind::disconnect:
+            setIsConnected(false);
+            setLastError(DisconnectedByBroker{packet.code});
+            break;
         }
     }
     delivery_.finishRead();
-    if (isMalformed) {
+    if (read.isMalformed) {
         setIsConnected(false);
         setLastError(ProtocolError{});
     }

@@ -82,13 +82,16 @@ private:
     void setLastError(std::optional<ClientError> value);
     void handleState(const SessionPtr& session, ConnectionState state, const std::optional<TransportError>& error);
     void sendConnect(const SessionPtr& session);
-    void closeConnection(const SessionPtr& session);
     void startKeepAlive(const SessionPtr& session, std::uint16_t keepAliveInterval);
     void armPingTimeout(const SessionPtr& session);
     void onPingTimeout(const SessionPtr& session);
     void scheduleReconnect();
-    void handleInbound(const SessionPtr& session, std::vector<InboundPacket>& packets, bool isMalformed);
+    void handleInbound(const SessionPtr& session, FramedRead& read);
     void handleConnack(const SessionPtr& session, std::uint8_t code);
+    void handleSubscriptionRefused(std::string filter);
+
+    // Either thread.
+    static void closeConnection(const SessionPtr& session);
 
     // The transport's queue.
     void onConnectSent(const SessionPtr& session, const MQTTConfig& sent, const std::optional<TransportError>& error);
@@ -107,7 +110,8 @@ private:
     MQTTConfig config_;
     bool isConnected_ = false;
     std::optional<ClientError> lastError_;
-    std::optional<ClientError> subscribeWarning_;  // outlives an accepted CONNACK
+    // OverlongTopic or SubscriptionRefused: outlives an accepted CONNACK.
+    std::optional<ClientError> subscribeWarning_;
     std::function<void()> stateObserver_;
     TimerHandle keepAliveTimer_;
     TimerHandle pingTimeoutTimer_;

@@ -40,7 +40,12 @@ FramedRead PacketFramer::append(Bytes data)
             return read;
         }
         consumed += packet.length;
-        dispatch(packet.firstByte, packet.body, read.packets);
+        dispatch(packet.firstByte, packet.body, read);
+        if (read.isDisconnected) {
+            isBroken_ = true;
+            Bytes().swap(buffer_);
+            return read;
+        }
     }
     if (consumed == buffer_.size()) {
         buffer_.clear();
@@ -50,27 +55,81 @@ FramedRead PacketFramer::append(Bytes data)
     return read;
 }
 
+std::uint16_t PacketFramer::beginSubscribe(std::string filter)
+{
+    std::uint16_t identifier = randomPacketIdentifier();
+    while (pendingSubscriptions_.contains(identifier)) {
+        identifier = randomPacketIdentifier();
+    }
+    pendingSubscriptions_.emplace(identifier, std::move(filter));
+    return identifier;
+}
+
 bool PacketFramer::beginPing()
 {
     return !std::exchange(isPingPending_, true);
 }
 
-void PacketFramer::dispatch(std::uint8_t firstByte, ByteView body, std::vector<InboundPacket>& packets)
+void PacketFramer::dispatch(std::uint8_t firstByte, ByteView body, FramedRead& read)
 {
+    auto& packets = read.packets;
     switch (packetType(firstByte)) {
     case kConnackType: packets.push_back({InboundPacket::Kind::connack, connackCode(body), {}, {}}); break;
     case kPingrespType:
         isPingPending_ = false;
         packets.push_back({InboundPacket::Kind::pingresp, 0, {}, {}});
         break;
-    case kPublishType:
-        if (auto message = parsePublish(body, version_)) {
-            packets.push_back(
-                {InboundPacket::Kind::publish, 0, std::move(message->topic), std::move(message->payload)});
+    case kPublishType: dispatchPublish(firstByte, body, read); break;
+    case kPubrelType:
+        if (const auto identifier = acknowledgedPacketIdentifier(body)) {
+            awaitingRelease_.erase(*identifier);
+            read.replies.push_back(buildAcknowledgement(kPubcompFirstByte, *identifier));
         }
         break;
-    default: break;  // SUBACK, DISCONNECT and the rest are not read
+    case kSubackType: dispatchSuback(body, read); break;
+    case kDisconnectType:
+        packets.push_back({InboundPacket::Kind::disconnect, disconnectReasonCode(body), {}, {}});
+        read.isDisconnected = true;
+        break;
+    default: break;  // the rest is not read
     }
+}
+
+void PacketFramer::dispatchPublish(std::uint8_t firstByte, ByteView body, FramedRead& read)
+{
+    auto message = parsePublish(firstByte, body, version_);
+    if (!message) {
+        return;
+    }
+    if (message->qos == 1) {
+        read.replies.push_back(buildAcknowledgement(kPubackFirstByte, message->packetIdentifier));
+    } else if (message->qos == 2) {
+        read.replies.push_back(buildAcknowledgement(kPubrecFirstByte, message->packetIdentifier));
+        // Sent again because our PUBREC was lost: it was delivered already.
+        if (!awaitingRelease_.insert(message->packetIdentifier).second) {
+            return;
+        }
+    }
+    read.packets.push_back(
+        {InboundPacket::Kind::publish, 0, std::move(message->topic), std::move(message->payload)});
+}
+
+void PacketFramer::dispatchSuback(ByteView body, FramedRead& read)
+{
+    const auto suback = parseSuback(body, version_);
+    if (!suback) {
+        return;
+    }
+    const auto pending = pendingSubscriptions_.find(suback->packetIdentifier);
+    if (pending == pendingSubscriptions_.end()) {
+        return;  // not ours, or answered already
+    }
+    // One filter per SUBSCRIBE, so one code.
+    if (isRefusal(suback->reasonCodes.front())) {
+        read.packets.push_back({InboundPacket::Kind::subscriptionRefused, suback->reasonCodes.front(),
+                                std::move(pending->second), {}});
+    }
+    pendingSubscriptions_.erase(pending);
 }
 
 }  // namespace telvane

@@ -112,6 +112,8 @@ public:
         asio::post(core_->io, [self = shared_from_this()] { self->cancelOnQueue(); });
     }
 
+    [[nodiscard]] std::optional<RemoteEndpoint> remoteEndpoint() const override { return remote_; }
+
     // Queue only: also used by the transport's shutdown.
     void cancelOnQueue()
     {
@@ -208,6 +210,10 @@ private:
         asio::error_code ignored;
         // MQTT packets are small and latency matters more than segment count.
         socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+        const auto peer = socket_.remote_endpoint(ignored);
+        if (!ignored) {
+            remote_ = RemoteEndpoint{peer.address().to_string(), peer.port()};
+        }
         phase_ = Phase::ready;
         report(ConnectionState::ready, std::nullopt);
         writeNext();
@@ -360,6 +366,7 @@ private:
     std::deque<PendingWrite> writes_;  // front is in flight while writing_
     bool writing_ = false;
     asio::error_code failure_;  // set with Phase::failed
+    std::optional<RemoteEndpoint> remote_;  // set before `ready` is reported
 };
 
 }  // namespace

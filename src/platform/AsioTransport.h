@@ -10,7 +10,8 @@
 //   reported when one address failed and the next is tried. `ready` once a
 //   TCP connection is up (TCP_NODELAY set), `failed` with the system's text
 //   when resolution fails, every address failed, or the timeout ran out first
-//   ("Connection timed out").
+//   ("Connection timed out"). remoteEndpoint() is the peer's address from
+//   `ready` on ("fe80::1%eth0" for a scoped IPv6 one).
 // - A send or receive that fails on a connected socket (reset, broken pipe)
 //   moves the connection to `failed` as well: the socket is dead and only a
 //   new connection helps. The end of the stream does not change the state.

@@ -19,6 +19,15 @@ using Bytes = std::vector<std::uint8_t>;
 
 enum class ConnectionState { preparing, waiting, ready, failed, cancelled };
 
+// The far end of an established connection: the numeric address as the
+// system writes it (an IPv6 one may carry a "%zone") and the port.
+struct RemoteEndpoint {
+    std::string address;
+    std::uint16_t port = 0;
+
+    bool operator==(const RemoteEndpoint&) const = default;
+};
+
 class Connection {
 public:
     // `error` is set for `failed` (and may be set for `waiting`).
@@ -42,6 +51,10 @@ public:
     virtual void receive(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion) = 0;
     // Closes the connection; reported later as `cancelled`. Idempotent.
     virtual void cancel() = 0;
+    // Where the connection went: set once `ready` was reported, none before
+    // and for connections that never got there. Read it on the queue, e.g.
+    // in the state handler.
+    [[nodiscard]] virtual std::optional<RemoteEndpoint> remoteEndpoint() const { return std::nullopt; }
 };
 
 // The serial queue the client's network work runs on.

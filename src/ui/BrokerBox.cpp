@@ -1,6 +1,7 @@
 #include "ui/BrokerBox.h"
 
 #include "ui/SettingsWindowState.h"
+#include "ui/WindowStyle.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 
 namespace telvane {
 
@@ -61,7 +63,23 @@ BrokerBox::BrokerBox(SettingsWindowState& state, QWidget* parent)
     password_->setPlaceholderText(QStringLiteral("optional"));
     password_->setEchoMode(QLineEdit::Password);
 
-    addRow(QStringLiteral("Host"), host_, "hostField");
+    auto* hostRow = new QWidget(this);
+    auto* hostLayout = new QHBoxLayout(hostRow);
+    hostLayout->setContentsMargins(0, 0, 0, 0);
+    hostLayout->setSpacing(4);
+    hostLayout->addWidget(host_, 1);
+    auto* search = new QToolButton(hostRow);
+    search->setObjectName(QStringLiteral("searchBrokerButton"));
+    search->setIcon(style::searchIcon());
+    search->setAutoRaise(true);  // borderless
+    search->setToolTip(QStringLiteral("Broker im Netzwerk suchen (Bonjour/mDNS)"));
+    search->setAccessibleName(QStringLiteral("Broker im Netzwerk suchen"));
+    hostLayout->addWidget(search);
+    addRow(QStringLiteral("Host"), hostRow, "hostRow", host_);
+    host_->setObjectName(QStringLiteral("hostField"));
+    // The label is not its sibling any more, so screen readers would not
+    // find the name through it.
+    host_->setAccessibleName(QStringLiteral("Host"));
     addRow(QStringLiteral("Port"), port_, "portField");
     addRow(QStringLiteral("Client ID"), clientID_, "clientIdField");
     addRow(QStringLiteral("Benutzername"), username_, "usernameField");
@@ -84,6 +102,7 @@ BrokerBox::BrokerBox(SettingsWindowState& state, QWidget* parent)
     protocol_->setExclusive(true);
     addRow(QStringLiteral("Protokoll"), segments, "protocolPicker", protocol_->buttons().value(0));
 
+    connect(search, &QToolButton::clicked, this, [this] { state_.setShowBrokerSearch(true); });
     connect(host_, &QLineEdit::textEdited, this, [this](const QString& text) { state_.setHost(text.toStdString()); });
     connect(port_, &QLineEdit::textEdited, this,
             [this](const QString& text) { state_.setPortText(text.toStdString()); });

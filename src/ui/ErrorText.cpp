@@ -30,6 +30,15 @@ std::string fieldText(ConnectField field)
     return {};
 }
 
+std::string joined(const std::vector<std::string>& filters)
+{
+    std::string text;
+    for (const auto& filter : filters) {
+        text += text.empty() ? filter : ", " + filter;
+    }
+    return text;
+}
+
 template <typename... Cases>
 struct Overloaded : Cases... {
     using Cases::operator()...;
@@ -50,6 +59,10 @@ std::string errorText(const ClientError& error)
             [](const OverlongField& e) { return fieldText(e.field); },
             [](const OverlongTopic&) {
                 return std::string("Topic ist zu lang (mehr als 65535 Bytes) und wird nicht abonniert");
+            },
+            [](const SubscriptionRefused& e) { return "Broker verweigert das Abonnement: " + joined(e.filters); },
+            [](const DisconnectedByBroker& e) {
+                return "Vom Broker getrennt (Grund " + std::to_string(e.reasonCode) + ")";
             },
         },
         error);

@@ -1,6 +1,7 @@
 #include "ui/SettingsWindow.h"
 
 #include "ui/BrokerBox.h"
+#include "ui/BrokerSearchDialog.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/DisplayItemsBox.h"
 #include "ui/ErrorText.h"
@@ -29,12 +30,13 @@ constexpr int kDotSize = 8;
 }  // namespace
 
 SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                               ConfigChangedSignal& configChanged, ConnectionStatus& status, QWidget* parent)
+                               ConfigChangedSignal& configChanged, ConnectionStatus& status,
+                               BrokerDiscovery& discovery, QWidget* parent)
     : QWidget(parent),
       status_(status),
       state_(std::make_unique<SettingsWindowState>(store, mainLoop, reloadSignal, configChanged))
 {
-    build();
+    build(discovery);
 }
 
 SettingsWindow::~SettingsWindow()
@@ -56,7 +58,7 @@ QString SettingsWindow::titleText()
     return QStringLiteral("Telvane ") + version;
 }
 
-void SettingsWindow::build()
+void SettingsWindow::build(BrokerDiscovery& discovery)
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Telvane"));
@@ -124,6 +126,7 @@ void SettingsWindow::build()
     connect(save, &QPushButton::clicked, this, [this] { state_->saveAndReconnect(); });
 
     picker_ = new TopicPickerDialog(*state_, this);
+    brokerSearch_ = new BrokerSearchDialog(*state_, discovery, this);
 
     messagesBox_->setMessages(state_->messages());
     state_->setChangeObserver([this](SettingsWindowState::Changes changes) { stateChanged(changes); });
@@ -149,6 +152,7 @@ void SettingsWindow::stateChanged(SettingsWindowState::Changes changes)
         displayItemsBox_->refresh();
     }
     picker_->stateChanged(changes);
+    brokerSearch_->stateChanged(changes);
 }
 
 void SettingsWindow::statusChanged()

@@ -17,6 +17,8 @@ class QPushButton;
 namespace telvane {
 
 class BrokerBox;
+class BrokerDiscovery;
+class BrokerSearchDialog;
 class ConnectionStatus;
 class DisplayItemsBox;
 class LineLimitedLabel;
@@ -29,15 +31,18 @@ class SettingsWindow final : public QWidget {
 
 public:
     // A window over the given parts; they must outlive it. Reads the store at
-    // once; the refresh tick starts when the window is shown.
+    // once; the refresh tick starts when the window is shown. The broker
+    // search sheet is the only user of `discovery`.
     SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                   ConfigChangedSignal& configChanged, ConnectionStatus& status, QWidget* parent = nullptr);
+                   ConfigChangedSignal& configChanged, ConnectionStatus& status, BrokerDiscovery& discovery,
+                   QWidget* parent = nullptr);
     ~SettingsWindow() override;
     SettingsWindow(const SettingsWindow&) = delete;
     SettingsWindow& operator=(const SettingsWindow&) = delete;
 
     [[nodiscard]] SettingsWindowState& state() { return *state_; }
     [[nodiscard]] TopicPickerDialog* topicPicker() const { return picker_; }
+    [[nodiscard]] BrokerSearchDialog* brokerSearch() const { return brokerSearch_; }
 
     // "Telvane" and the application's version.
     [[nodiscard]] static QString titleText();
@@ -47,7 +52,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void build();
+    void build(BrokerDiscovery& discovery);
     void stateChanged(SettingsWindowState::Changes changes);
     void statusChanged();
 
@@ -62,6 +67,7 @@ private:
     RecentMessagesBox* messagesBox_ = nullptr;
     DisplayItemsBox* displayItemsBox_ = nullptr;
     TopicPickerDialog* picker_ = nullptr;
+    BrokerSearchDialog* brokerSearch_ = nullptr;
 };
 
 }  // namespace telvane

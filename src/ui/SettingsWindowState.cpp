@@ -249,6 +249,24 @@ void SettingsWindowState::closeTopicPicker()
     notify(kTopicPickerShownChanged);
 }
 
+void SettingsWindowState::setShowBrokerSearch(bool shown)
+{
+    if (showBrokerSearch_ == shown) {
+        return;
+    }
+    showBrokerSearch_ = shown;
+    notify(kBrokerSearchShownChanged);
+}
+
+void SettingsWindowState::chooseBroker(const DiscoveredBroker& broker)
+{
+    config_.host = broker.host;
+    config_.port = broker.port;
+    notify(kConfigChanged);
+    setShowBrokerSearch(false);
+    saveAndReconnect();
+}
+
 bool SettingsWindowState::canRefreshTopicPicker() const
 {
     return !sameTopics(pickerDiscoveredTopics_, discoveredTopics_);

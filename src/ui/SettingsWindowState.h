@@ -8,6 +8,7 @@
 // a topic and adding one in the topic picker save at once. Everything runs on
 // the main thread.
 
+#include "discovery/DiscoveredBroker.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
 #include "platform/EventLoop.h"
@@ -40,6 +41,7 @@ public:
         kTopicPickerShownChanged = 1u << 5,
         kModalNewTopicChanged = 1u << 6,
         kDisplayItemsEditorChanged = 1u << 7,  // its chosen topic or typed labels
+        kBrokerSearchShownChanged = 1u << 8,
     };
     using Changes = unsigned;
 
@@ -155,6 +157,16 @@ public:
     // the topic was configured already. A blank field does nothing.
     void addModalTopic();
 
+    // --- Broker search ---------------------------------------------------
+
+    [[nodiscard]] bool showBrokerSearch() const { return showBrokerSearch_; }
+    // Shows or hides the search sheet; the sheet starts and stops the search.
+    void setShowBrokerSearch(bool shown);
+    // Takes the broker's host and port into config(), closes the sheet and
+    // saves and reconnects at once. Nothing else of the configuration
+    // changes; the configuration has no TLS setting.
+    void chooseBroker(const DiscoveredBroker& broker);
+
     // --- Display items ---------------------------------------------------
 
     // The editor of the box "Anzeige-Elemente", working over this state.
@@ -185,6 +197,7 @@ private:
     std::list<DelayedReload> delayedReloads_;  // stable addresses for the timer actions
 
     bool showTopicPicker_ = false;
+    bool showBrokerSearch_ = false;
     std::string modalNewTopic_;
     std::shared_ptr<const TopicSet> pickerDiscoveredTopics_;
     std::shared_ptr<const TopicTreeNode> topicTree_;

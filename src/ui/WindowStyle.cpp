@@ -95,4 +95,19 @@ QIcon removeIcon()
     return resourceIcon("minus.circle.svg");
 }
 
+QIcon lockIcon()
+{
+    return resourceIcon("lock.fill.svg");
+}
+
+QIcon antennaIcon()
+{
+    return resourceIcon("antenna.radiowaves.svg");
+}
+
+QIcon searchIcon()
+{
+    return resourceIcon("magnifyingglass.svg");
+}
+
 }  // namespace telvane::style

@@ -26,5 +26,8 @@ void makeSecondary(QWidget* widget, bool tertiary = false);
 [[nodiscard]] QIcon checkmarkIcon();
 [[nodiscard]] QIcon addIcon();          // filled circle with a plus
 [[nodiscard]] QIcon removeIcon();       // circle with a minus
+[[nodiscard]] QIcon lockIcon();         // closed blue padlock
+[[nodiscard]] QIcon antennaIcon();      // blue antenna with radio waves
+[[nodiscard]] QIcon searchIcon();       // magnifying glass
 
 }  // namespace telvane::style

@@ -163,8 +163,9 @@ TEST_P(BrokerIntegrationTest, NoticesAKilledBrokerAtOnceAndIsBackSoonAfterItRest
     ASSERT_TRUE(loop_.runUntil([&] { return !client_->isConnected(); }, 1s)) << "the end of the stream was not noticed";
 
     ASSERT_TRUE(broker_.restart()) << broker_.log();
-    // No reconnect from the end of the stream: the next tick's ping times out.
-    ASSERT_TRUE(waitUntilSubscribed(killedAt + 5s + 10s + kSlack))
+    // The end of the stream closes the connection and reconnects after 5 s,
+    // without waiting for a ping to time out.
+    ASSERT_TRUE(waitUntilSubscribed(killedAt + 5s + kSlack))
         << "not back " << secondsSince(killedAt) << " s after the kill; lastError "
         << errorKind(client_->lastError());
 }
@@ -186,6 +187,30 @@ TEST_P(BrokerIntegrationTest, RefusingBrokerIsRetriedAfterFiveSecondsUntilItAcce
     ASSERT_TRUE(waitUntilSubscribed(*firstErrorAt_ + 5s + kSlack)) << errorKind(client_->lastError());
     EXPECT_GT(secondsSince(*firstErrorAt_), 4.5) << "retried before the 5 s were up";
     EXPECT_EQ(client_->lastError(), std::nullopt);
+}
+
+TEST_P(BrokerIntegrationTest, SessionTakenOverIsShownAndReconnectedAfterFiveSeconds)
+{
+    client_->connect();
+    ASSERT_TRUE(waitUntilSubscribed(Clock::now() + 10s)) << broker_.log();
+    // Another client with our client identifier takes the session over.
+    const pid_t thief = test::spawnProcess({"/usr/bin/mosquitto_sub", "-h", broker_.host(), "-p",
+                                            std::to_string(broker_.port()), "-i", store_.loadConfig().clientID,
+                                            "-t", "nothing", "-V", isV5() ? "mqttv5" : "mqttv311"});
+    ASSERT_TRUE(loop_.runUntil([&] { return !client_->isConnected(); }, 5s)) << broker_.log();
+    const auto lostAt = Clock::now();
+    // The stream ends; a 5.0 broker may say why first ("session taken over", 0x8E).
+    auto shown = client_->lastError();
+    if (shown && std::holds_alternative<TransportError>(*shown)) {
+        std::get<TransportError>(*shown).systemText.clear();
+    }
+    const ClientError closed = TransportError{TransportError::Kind::connectionClosed, ""};
+    EXPECT_TRUE(shown == closed || (isV5() && shown == ClientError(DisconnectedByBroker{0x8E})))
+        << errorKind(client_->lastError());
+    // Our reconnect takes the session back from the thief.
+    ASSERT_TRUE(waitUntilSubscribed(lostAt + 5s + kSlack)) << errorKind(client_->lastError());
+    EXPECT_GT(secondsSince(lostAt), 4.5) << "reconnected before the 5 s were up";
+    test::reapProcess(thief, 2s);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, BrokerIntegrationTest,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace telvane {
@@ -239,9 +240,95 @@ TEST(CodecTest, ParsePublishReadsTopicAndPayload)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto message = parsePublish(c.body, c.version);
+        const auto message = parsePublish(kPublishType, c.body, c.version);
         EXPECT_EQ(message ? std::optional(P{message->topic, message->payload}) : std::nullopt, c.expected);
     }
+}
+
+TEST(CodecTest, ParsePublishReadsThePacketIdentifierOfQoS1And2AndDropsQoS3)
+{
+    const Bytes withIdentifier{0x00, 0x01, 't', 0x00, 0x01, 'q', '1'};
+    const Bytes withIdentifierV5{0x00, 0x01, 't', 0x12, 0x34, 0x00, 'v'};
+    struct Case {
+        const char* name;
+        std::uint8_t firstByte;
+        MQTTProtocolVersion version;
+        Bytes body;
+        std::optional<std::tuple<std::string, std::uint8_t, std::uint16_t>> expected;  // payload, QoS, identifier
+    };
+    using E = std::tuple<std::string, std::uint8_t, std::uint16_t>;
+    const std::vector<Case> cases{
+        {"QoS 0 keeps the bytes in the payload", 0x30, v311, withIdentifier, E{std::string("\x00\x01q1", 4), 0, 0}},
+        {"QoS 1", 0x32, v311, withIdentifier, E{"q1", 1, 1}},
+        {"QoS 2, DUP and RETAIN set", 0x3D, v311, withIdentifier, E{"q1", 2, 1}},
+        {"QoS 1 in 5.0: identifier before the properties", 0x32, v50, withIdentifierV5, E{"v", 1, 0x1234}},
+        {"QoS 3", 0x36, v311, withIdentifier, std::nullopt},
+        {"QoS 3 in 5.0", 0x36, v50, withIdentifierV5, std::nullopt},
+        {"QoS 1, identifier 0", 0x32, v311, {0x00, 0x01, 't', 0x00, 0x00, 'x'}, std::nullopt},
+        {"QoS 1, identifier cut short", 0x32, v311, {0x00, 0x01, 't', 0x00}, std::nullopt},
+        {"QoS 1, empty payload", 0x32, v311, {0x00, 0x01, 't', 0xFF, 0xFF}, E{"", 1, 0xFFFF}},
+        {"QoS 2 in 5.0, no properties byte", 0x34, v50, {0x00, 0x01, 't', 0x00, 0x07}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto message = parsePublish(c.firstByte, c.body, c.version);
+        EXPECT_EQ(message ? std::optional(E{message->payload, message->qos, message->packetIdentifier}) : std::nullopt,
+                  c.expected);
+        if (message) {
+            EXPECT_EQ(message->topic, "t");
+        }
+    }
+}
+
+TEST(CodecTest, AcknowledgementsMatchTheReferenceBytes)
+{
+    EXPECT_EQ(buildAcknowledgement(kPubackFirstByte, 0x0102), (Bytes{0x40, 0x02, 0x01, 0x02}));  // PUBACK
+    EXPECT_EQ(buildAcknowledgement(kPubrecFirstByte, 0xFFFF), (Bytes{0x50, 0x02, 0xFF, 0xFF}));  // PUBREC
+    EXPECT_EQ(buildAcknowledgement(kPubcompFirstByte, 1), (Bytes{0x70, 0x02, 0x00, 0x01}));      // PUBCOMP
+
+    // PUBREL: the identifier, whatever 5.0 appends (reason code, properties).
+    const std::vector<std::pair<Bytes, std::optional<std::uint16_t>>> pubrels{
+        {{0x12, 0x34}, 0x1234}, {{0x12, 0x34, 0x92, 0x00}, 0x1234}, {{0x00, 0x00}, std::nullopt},
+        {{0x12}, std::nullopt}, {{}, std::nullopt}};
+    for (const auto& [body, identifier] : pubrels) {
+        EXPECT_EQ(acknowledgedPacketIdentifier(body), identifier);
+    }
+}
+
+TEST(CodecTest, SubackCodesAndDisconnectReasonAreRead)
+{
+    struct Case {
+        const char* name;
+        MQTTProtocolVersion version;
+        Bytes body;
+        std::optional<std::pair<std::uint16_t, Bytes>> expected;  // identifier, codes
+    };
+    using E = std::pair<std::uint16_t, Bytes>;
+    const std::vector<Case> cases{
+        {"3.1.1 granted", v311, {0x12, 0x34, 0x00}, E{0x1234, {0x00}}},
+        {"3.1.1 refused", v311, {0x12, 0x34, 0x80}, E{0x1234, {0x80}}},
+        {"3.1.1 several", v311, {0x00, 0x07, 0x01, 0x80, 0x02}, E{7, {0x01, 0x80, 0x02}}},
+        {"5.0 not authorized", v50, {0x12, 0x34, 0x00, 0x87}, E{0x1234, {0x87}}},
+        {"5.0 skips a reason string", v50, {0x00, 0x01, 0x04, 0x1F, 0x00, 0x01, 'x', 0x00}, E{1, {0x00}}},
+        {"5.0 properties past the end", v50, {0x00, 0x01, 0x05, 0x1F}, std::nullopt},
+        {"5.0 no properties byte", v50, {0x00, 0x01}, std::nullopt},
+        {"no code", v311, {0x00, 0x01}, std::nullopt},
+        {"identifier cut short", v311, {0x00}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto suback = parseSuback(c.body, c.version);
+        EXPECT_EQ(suback ? std::optional(E{suback->packetIdentifier, suback->reasonCodes}) : std::nullopt,
+                  c.expected);
+    }
+    for (const auto& [code, refused] : {std::pair{0x00, false}, {0x02, false}, {0x7F, false}, {0x80, true},
+                                        {0x87, true}, {0xA2, true}}) {
+        EXPECT_EQ(isRefusal(static_cast<std::uint8_t>(code)), refused) << code;
+    }
+
+    EXPECT_EQ(disconnectReasonCode(Bytes{}), 0);              // 3.1.1, or 5.0 "normal"
+    EXPECT_EQ(disconnectReasonCode(Bytes{0x8B}), 0x8B);       // server shutting down
+    EXPECT_EQ(disconnectReasonCode(Bytes{0x8E, 0x00}), 0x8E); // session taken over, no properties
 }
 
 TEST(CodecTest, Base64MatchesRfc4648Vectors)

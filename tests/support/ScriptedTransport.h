@@ -38,9 +38,18 @@ public:
     // Completes a pending receive with an error and reports `cancelled`
     // (once), as a real connection does.
     void cancel() override;
+    [[nodiscard]] std::optional<RemoteEndpoint> remoteEndpoint() const override
+    {
+        return locked([this] { return remote_; });
+    }
 
     // ---- Script -------------------------------------------------------------
     void reportState(ConnectionState state, std::optional<TransportError> error = std::nullopt);
+    // What remoteEndpoint() answers from now on (set it before reporting `ready`).
+    void setRemoteEndpoint(RemoteEndpoint endpoint)
+    {
+        locked([&] { remote_ = std::move(endpoint); });
+    }
     // Bytes from the broker, for the pending or the next receives.
     void feed(const Bytes& data);
     // Every later send completes with `error` and is not recorded.
@@ -83,6 +92,7 @@ private:
     bool isEnded_ = false;
     std::optional<TransportError> sendFailure_;
     std::optional<TransportError> receiveFailure_;
+    std::optional<RemoteEndpoint> remote_;
     std::vector<Bytes> sent_;
     Bytes inbound_;
     std::size_t receiveMaximum_ = 0;

@@ -26,6 +26,9 @@ TEST(ErrorTextTest, CommonFailuresAreWordedInGermanAndTheRestKeepsTheSystemsText
         {ProtocolError{}, "Protokollfehler: ungültige Paketlänge"},
         {OverlongField{ConnectField::username}, "Benutzername ist zu lang (mehr als 65535 Bytes)"},
         {OverlongTopic{}, "Topic ist zu lang (mehr als 65535 Bytes) und wird nicht abonniert"},
+        {SubscriptionRefused{{"#"}}, "Broker verweigert das Abonnement: #"},
+        {SubscriptionRefused{{"a/+", "#"}}, "Broker verweigert das Abonnement: a/+, #"},
+        {DisconnectedByBroker{0x8B}, "Vom Broker getrennt (Grund 139)"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorText(c.error), c.text);

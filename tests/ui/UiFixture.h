@@ -5,10 +5,13 @@
 // a virtual clock. Only the widget reload (a D-Bus signal) is counted instead
 // of sent.
 
+#include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
 #include "platform/ConfigChangedSignal.h"
 #include "support/VirtualEventLoop.h"
 #include "platform/DBusReloadSignal.h"
+#include "support/ScriptedServiceBrowser.h"
+#include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/SettingsWindow.h"
@@ -88,10 +91,17 @@ protected:
     // The real window, shown on the offscreen platform.
     SettingsWindow& openWindow()
     {
-        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, configChanged_, status_);
+        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, configChanged_, status_, discovery_);
         window_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         return *window_;
+    }
+
+    std::unique_ptr<ServiceBrowser> ownedBrowser()
+    {
+        auto browser = std::make_unique<ScriptedServiceBrowser>();
+        browser_ = browser.get();
+        return browser;
     }
 
     template <typename T>
@@ -121,6 +131,10 @@ protected:
     int configNotifications_ = 0;
     std::unique_ptr<SettingsWindowState> state_;
     FakeConnectionStatus status_;
+    // The broker search over a scripted DNS-SD side and scripted connections.
+    std::shared_ptr<ScriptedTransport> checkTransport_ = std::make_shared<ScriptedTransport>(loop_);
+    ScriptedServiceBrowser* browser_ = nullptr;
+    BrokerDiscovery discovery_{loop_, ownedBrowser(), checkTransport_};
     std::unique_ptr<SettingsWindow> window_;  // last: goes before the parts it uses
 };
 

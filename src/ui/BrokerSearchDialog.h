@@ -1,0 +1,59 @@
+#pragma once
+
+// The window-modal broker search sheet: brokers that announce themselves on
+// the local network, found while it is shown; one click takes a broker's
+// host and port and reconnects. "Fertig" and Escape close it, and closing it
+// in any way ends the search.
+
+#include "ui/SettingsWindowState.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QStackedWidget;
+class QVBoxLayout;
+
+namespace telvane {
+
+class BrokerDiscovery;
+
+class BrokerSearchDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    // Observes `discovery` until destroyed; both must outlive the dialog.
+    BrokerSearchDialog(SettingsWindowState& state, BrokerDiscovery& discovery, QWidget* parent);
+    ~BrokerSearchDialog() override;
+    BrokerSearchDialog(const BrokerSearchDialog&) = delete;
+    BrokerSearchDialog& operator=(const BrokerSearchDialog&) = delete;
+
+    // Opens or closes the sheet as the state says.
+    void stateChanged(SettingsWindowState::Changes changes);
+
+    static constexpr int kWidth = 440;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void discoveryChanged();
+    void rebuildRows();
+
+    SettingsWindowState& state_;
+    BrokerDiscovery& discovery_;
+    QProgressBar* busy_;
+    QLabel* unreachable_;
+    QStackedWidget* body_;
+    QLabel* hint_;
+    QScrollArea* list_;
+    QVBoxLayout* rows_;
+    std::vector<DiscoveredBroker> shownBrokers_;
+};
+
+}  // namespace telvane

@@ -1,0 +1,178 @@
+#include "UiFixture.h"
+
+#include "ui/BrokerRowButton.h"
+#include "ui/BrokerSearchDialog.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace telvane::test {
+namespace {
+
+class BrokerSearchTest : public UiFixture {
+protected:
+    BrokerSearchDialog* openSearch()
+    {
+        QTest::mouseClick(find<QToolButton>("searchBrokerButton"), Qt::LeftButton);
+        BrokerSearchDialog* sheet = window_->brokerSearch();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sheet->isVisible(); }));
+        return sheet;
+    }
+
+    // A broker announced, resolved and answering its check connection.
+    void announce(const std::string& name, bool isTLS, const std::string& address, std::uint16_t port,
+                  const std::string& remoteAddress)
+    {
+        const ServiceInstance instance{2, IPProtocol::ipv4, name, isTLS ? "_secure-mqtt._tcp" : "_mqtt._tcp", "local"};
+        browser_->found(instance);
+        browser_->resolved(instance, {address, port, 2});
+        ScriptedConnection& check = checkTransport_->last();
+        check.setRemoteEndpoint({remoteAddress, port});
+        check.reportState(ConnectionState::ready);
+        loop_.runUntilIdle();
+    }
+
+    template <typename T>
+    T* inSheet(const char* name)
+    {
+        T* found = window_->brokerSearch()->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    // The rows that are shown, top to bottom.
+    std::vector<BrokerRowButton*> rows()
+    {
+        std::vector<BrokerRowButton*> shown;
+        for (BrokerRowButton* row : window_->brokerSearch()->findChildren<BrokerRowButton*>()) {
+            if (row->isVisibleTo(window_->brokerSearch())) {
+                shown.push_back(row);
+            }
+        }
+        std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+        return shown;
+    }
+
+    bool hintShown() { return inSheet<QLabel>("brokerSearchHint")->isVisibleTo(window_->brokerSearch()); }
+};
+
+TEST_F(BrokerSearchTest, TheMagnifierOpensASearchingSheetThatListsBrokersAsTheyAreFound)
+{
+    openWindow();
+    auto* magnifier = find<QToolButton>("searchBrokerButton");
+    EXPECT_EQ(magnifier->toolTip(), QStringLiteral("Broker im Netzwerk suchen (Bonjour/mDNS)"));
+    EXPECT_EQ(magnifier->accessibleName(), QStringLiteral("Broker im Netzwerk suchen"));
+
+    BrokerSearchDialog* sheet = openSearch();
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet->width(), BrokerSearchDialog::kWidth);
+    EXPECT_TRUE(browser_->isBrowsing);
+    EXPECT_TRUE(inSheet<QProgressBar>("searchBusyIndicator")->isVisibleTo(sheet));
+    EXPECT_FALSE(inSheet<QLabel>("avahiUnreachableLabel")->isVisibleTo(sheet));
+    EXPECT_TRUE(hintShown());
+    EXPECT_EQ(inSheet<QLabel>("brokerSearchHint")->text(),
+              QStringLiteral("Suche nach MQTT-Brokern (_mqtt._tcp / _secure-mqtt._tcp) im lokalen Netzwerk …\n\n"
+                             "Hinweis: Der Broker muss den Dienst per Bonjour/mDNS annoncieren (z. B. via Avahi). "
+                             "Broker, die das nicht tun, erscheinen hier nicht."));
+
+    announce("Keller", false, "192.168.1.5", 1883, "192.168.1.5");
+    announce("dach", true, "fe80::1", 8883, "fe80::1%eth0");
+
+    ASSERT_EQ(rows().size(), 2U);
+    EXPECT_FALSE(hintShown());
+    EXPECT_EQ(rows()[0]->accessibleName(), QStringLiteral("Broker dach (fe80::1:8883)"));
+    EXPECT_EQ(rows()[1]->accessibleName(), QStringLiteral("Broker Keller (192.168.1.5:1883)"));
+    EXPECT_NE(rows()[0]->findChild<QLabel*>(QStringLiteral("tlsIcon")), nullptr);
+    EXPECT_NE(rows()[1]->findChild<QLabel*>(QStringLiteral("plainIcon")), nullptr);
+    EXPECT_EQ(rows()[0]->findChild<QLabel*>(QStringLiteral("brokerAddressLabel"))->text(),
+              QStringLiteral("fe80::1:8883"));
+    EXPECT_TRUE(inSheet<QProgressBar>("searchBusyIndicator")->isVisibleTo(sheet)) << "no time limit";
+}
+
+TEST_F(BrokerSearchTest, ChoosingATLSBrokerTakesOnlyHostAndPortAndReconnectsAtOnce)
+{
+    MQTTConfig config = configWithTopics({"home/temp"});
+    config.username = "user";
+    config.password = "secret";
+    config.keepAliveInterval = 30;
+    config.protocolVersion = MQTTProtocolVersion::mqtt50;
+    seed(config);
+    openWindow();
+    BrokerSearchDialog* sheet = openSearch();
+    announce("secure", true, "192.168.1.9", 8883, "192.168.1.9");
+    ASSERT_EQ(rows().size(), 1U);
+
+    QTest::mouseClick(rows()[0], Qt::LeftButton);
+    MQTTConfig expected = config;
+    expected.host = "192.168.1.9";
+    expected.port = 8883;
+    EXPECT_EQ(store_.loadConfig(), expected);
+    EXPECT_EQ(configNotifications_, 1) << "the client reconnects without a press on the save button";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }));
+    EXPECT_FALSE(discovery_.isSearching());
+    EXPECT_FALSE(browser_->isBrowsing);
+    EXPECT_EQ(find<QLineEdit>("hostField")->text(), QStringLiteral("192.168.1.9"));
+    EXPECT_EQ(find<QLineEdit>("portField")->text(), QStringLiteral("8883"));
+}
+
+TEST_F(BrokerSearchTest, DoneAndEscapeEndTheSearchAndTheNextOpeningStartsEmpty)
+{
+    openWindow();
+    for (const bool byEscape : {false, true}) {
+        SCOPED_TRACE(byEscape ? "Escape" : "Fertig");
+        BrokerSearchDialog* sheet = openSearch();
+        EXPECT_TRUE(hintShown()) << "each opening begins with an empty list";
+        EXPECT_TRUE(rows().empty());
+        announce("broker", false, "10.0.0.1", 1883, "10.0.0.1");
+        ASSERT_EQ(rows().size(), 1U);
+
+        if (byEscape) {
+            QTest::keyClick(sheet, Qt::Key_Escape);
+        } else {
+            QTest::mouseClick(inSheet<QPushButton>("doneSearchButton"), Qt::LeftButton);
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }));
+        EXPECT_FALSE(discovery_.isSearching());
+        EXPECT_FALSE(browser_->isBrowsing);
+        EXPECT_FALSE(window_->state().showBrokerSearch());
+        EXPECT_EQ(discovery_.brokers().size(), 1U) << "closing keeps the last list until the next start";
+    }
+    EXPECT_EQ(configNotifications_, 0);
+}
+
+TEST_F(BrokerSearchTest, SearchAgainEmptiesTheListAndBrowsesAnew)
+{
+    openWindow();
+    BrokerSearchDialog* sheet = openSearch();
+    announce("broker", false, "10.0.0.1", 1883, "10.0.0.1");
+    const int browses = browser_->browseCount;
+    QTest::mouseClick(inSheet<QPushButton>("searchAgainButton"), Qt::LeftButton);
+    EXPECT_EQ(browser_->browseCount, browses + 1);
+    EXPECT_TRUE(rows().empty());
+    EXPECT_TRUE(hintShown());
+    EXPECT_TRUE(sheet->isVisible());
+}
+
+TEST_F(BrokerSearchTest, AnUnreachableMDNSServiceIsSaidInOneExtraLine)
+{
+    openWindow();
+    BrokerSearchDialog* sheet = openSearch();
+    auto* line = inSheet<QLabel>("avahiUnreachableLabel");
+    browser_->setReachable(false);
+    EXPECT_TRUE(line->isVisibleTo(sheet));
+    EXPECT_EQ(line->text(),
+              QStringLiteral("Der Avahi-Dienst ist nicht erreichbar; die Suche im Netzwerk ist nicht möglich."));
+    EXPECT_TRUE(hintShown());
+    EXPECT_TRUE(inSheet<QProgressBar>("searchBusyIndicator")->isVisibleTo(sheet)) << "the search still runs";
+    browser_->setReachable(true);
+    EXPECT_FALSE(line->isVisibleTo(sheet));
+}
+
+}  // namespace
+}  // namespace telvane::test
