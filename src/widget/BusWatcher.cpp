@@ -32,22 +32,53 @@ BusWatcher::BusWatcher(const std::string& address)
         r = sd_bus_start(bus);
     }
     bus_ = bus;
-    if (r >= 0) {
-        // Asynchronous too: a bus that never answers costs nothing but the
-        // signals, and the caller's tick still renders.
-        r = sd_bus_add_match_async(
-            bus_, &match_, kMatch,
-            [](sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*error*/) {
-                ++*static_cast<std::uint64_t*>(userdata);
-                return 0;
-            },
-            nullptr, &received_);
+    if (r < 0) {
+        close();
+        return;
     }
+    subscribe();
+}
+
+void BusWatcher::subscribe()
+{
+    // Asynchronous: a bus that never answers costs nothing but the signals,
+    // and the caller's tick still renders. The install callback reports the
+    // bus's answer; a refusal leaves the caller to poll.
+    const int r = sd_bus_add_match_async(
+        bus_, &match_, kMatch,
+        [](sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*error*/) {
+            ++static_cast<BusWatcher*>(userdata)->received_;
+            return 0;
+        },
+        [](sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/) {
+            auto* self = static_cast<BusWatcher*>(userdata);
+            if (sd_bus_message_is_method_error(reply, nullptr) != 0) {
+                self->refused_ = true;  // closed by process(), not inside its dispatch
+                return 0;
+            }
+            self->subscribed_ = true;
+            return 0;
+        },
+        this);
     if (r < 0) {
         close();
     }
 }
 
+void BusWatcher::pause()
+{
+    // Dropping the slot of an installed match sends RemoveMatch.
+    sd_bus_slot_unref(match_);
+    match_ = nullptr;
+    subscribed_ = false;
+}
+
+void BusWatcher::resume()
+{
+    if (bus_ != nullptr && match_ == nullptr) {
+        subscribe();
+    }
+}
 BusWatcher::~BusWatcher()
 {
     close();
@@ -57,6 +88,7 @@ void BusWatcher::close()
 {
     sd_bus_slot_unref(match_);
     match_ = nullptr;
+    subscribed_ = false;
     sd_bus_flush_close_unref(bus_);
     bus_ = nullptr;
 }
@@ -90,7 +122,7 @@ std::uint64_t BusWatcher::process()
     int r = 0;
     while ((r = sd_bus_process(bus_, nullptr)) > 0) {
     }
-    if (r < 0 || sd_bus_is_open(bus_) <= 0) {
+    if (r < 0 || refused_ || sd_bus_is_open(bus_) <= 0) {
         close();
     }
     return received_ - before;

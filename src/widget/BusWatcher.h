@@ -37,12 +37,25 @@ public:
     // reload signals among it. Closes the watcher when the bus went away.
     [[nodiscard]] std::uint64_t process();
 
+    // Stops the bus from sending the signal (RemoveMatch), for a caller
+    // that will read the store anyway: a storm of signals then costs it
+    // nothing. resume() subscribes again; isSubscribed() turns true once
+    // the bus has confirmed it, and every signal sent after that arrives.
+    // So a read of the store made after isSubscribed() sees every write
+    // whose signal did not arrive.
+    void pause();
+    void resume();
+    [[nodiscard]] bool isSubscribed() const { return subscribed_; }
+
 private:
     void close();
+    void subscribe();
 
     sd_bus* bus_ = nullptr;
     sd_bus_slot* match_ = nullptr;
     std::uint64_t received_ = 0;
+    bool subscribed_ = false;
+    bool refused_ = false;
 };
 
 }  // namespace telvane::widget

@@ -93,8 +93,20 @@ public:
             if ((fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
                 drainInput();
             }
-            if (bus_.isOpen() && bus_.process() > 0) {
-                throttle_.request(now);
+            if (bus_.isOpen()) {
+                const bool wasSubscribed = bus_.isSubscribed();
+                if (bus_.process() > 0) {
+                    // The render to come covers every later signal too, so
+                    // stop the bus sending them until then: a storm of
+                    // signals then costs almost nothing.
+                    bus_.pause();
+                    throttle_.request(now);
+                }
+                if (!wasSubscribed && bus_.isSubscribed()) {
+                    // A write whose signal went out before the subscription
+                    // took effect was not heard: read once more.
+                    throttle_.request(now);
+                }
             }
             if (!bus_.isOpen() && now >= nextPoll_) {
                 pollStore(now);
@@ -107,8 +119,18 @@ public:
                 nextTick_ = now + seconds(options_.tickSeconds);
                 throttle_.request(now);
             }
-            if (throttle_.isDue(now) && !render(now)) {
-                return status_;
+            if (throttle_.isDue(now)) {
+                if (bus_.isOpen() && !bus_.isSubscribed()) {
+                    // Subscribe first, render once the bus confirms it, so
+                    // that no write after the read goes unheard.
+                    bus_.resume();
+                    resuming_ = true;
+                } else {
+                    resuming_ = false;
+                    if (!render(now)) {
+                        return status_;
+                    }
+                }
             }
         }
     }
@@ -117,7 +139,9 @@ private:
     Clock::time_point nextDeadline() const
     {
         Clock::time_point deadline = nextTick_;
-        if (const auto due = throttle_.dueAt()) {
+        // While a subscription is on its way the bus's answer wakes the loop.
+        const bool waitingForBus = resuming_ && bus_.isOpen() && !bus_.isSubscribed();
+        if (const auto due = throttle_.dueAt(); due && !waitingForBus) {
             deadline = std::min(deadline, *due);
         }
         if (busyRetryAt_) {
@@ -206,6 +230,7 @@ private:
     std::optional<StoreVersion> lastVersion_;
     std::string lastLine_;
     bool printedOnce_ = false;
+    bool resuming_ = false;
     int status_ = 0;
 };
 

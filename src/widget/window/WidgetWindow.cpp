@@ -2,6 +2,7 @@
 
 #include "widget/TextFormats.h"
 #include "widget/WidgetText.h"
+#include "widget/window/WidgetCard.h"
 
 #include <QContextMenuEvent>
 #include <QGridLayout>
@@ -71,32 +72,8 @@ void WidgetWindow::clearCards()
 
 void WidgetWindow::addCard(int index, const QString& label, const QString& value, const QString& toolTip, bool isStale)
 {
-    auto* card = new QWidget(this);
-    card->setObjectName(QStringLiteral("card"));
+    auto* card = new WidgetCard(label, value, isStale, this);
     card->setToolTip(toolTip);
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(10, 6, 10, 8);
-    layout->setSpacing(0);
-    auto* labelText = new QLabel(label, card);
-    labelText->setObjectName(QStringLiteral("cardLabel"));
-    labelText->setTextFormat(Qt::PlainText);
-    auto* valueText = new QLabel(value, card);
-    valueText->setObjectName(QStringLiteral("cardValue"));
-    valueText->setTextFormat(Qt::PlainText);
-    QFont small = labelText->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    labelText->setFont(small);
-    QFont large = valueText->font();
-    large.setPointSizeF(large.pointSizeF() * 1.6);
-    large.setBold(true);
-    valueText->setFont(large);
-    const QString colour = isStale ? QStringLiteral("#9a9a9a") : QStringLiteral("#ffffff");
-    labelText->setStyleSheet(QStringLiteral("color: #c8c8c8;"));
-    valueText->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
-    layout->addWidget(labelText);
-    layout->addWidget(valueText);
-    card->setStyleSheet(QStringLiteral("#card { background: rgba(255, 255, 255, 28); border-radius: 8px; }"));
-    card->setAttribute(Qt::WA_StyledBackground);
     cards_->addWidget(card, index / kColumns, index % kColumns);
 }
 
