@@ -8,8 +8,11 @@
 //
 // Usage: payload_bench [MEGABYTES]   (default 20)
 
+#include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
+#include "platform/AsioTransport.h"
 #include "platform/ConfigChangedSignal.h"
+#include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
@@ -95,7 +98,8 @@ Figures measure(std::size_t payloadBytes)
     NoReload reload;
     ConfigChangedSignal configChanged;
     Disconnected status;
-    auto window = std::make_unique<SettingsWindow>(store, loop, reload, configChanged, status);
+    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(), std::make_shared<AsioTransport>()};
+    auto window = std::make_unique<SettingsWindow>(store, loop, reload, configChanged, status, discovery);
     window->resize(900, 800);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get())) {
