@@ -16,17 +16,17 @@
 // Targets: choosing shows the rows within 200 ms; an unchanged tick with the
 // topic chosen costs under 5 ms.
 
+#include "discovery/BrokerDiscovery.h"
 #include "model/JsonPath.h"
 #include "model/SharedStore.h"
+#include "platform/AsioTransport.h"
 #include "platform/ConfigChangedSignal.h"
+#include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
-#include "discovery/BrokerDiscovery.h"
-#include "platform/AsioTransport.h"
-#include "support/ScriptedServiceBrowser.h"
 
 #include <QApplication>
 #include <QTest>
@@ -124,7 +124,8 @@ struct WindowUnderTest {
     ConfigChangedSignal configChanged;
     Disconnected status;
     // Never started here: the window only needs one.
-    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(), std::make_shared<AsioTransport>()};
+    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
+                              std::make_shared<AsioTransport>()};
     std::unique_ptr<SettingsWindow> window;
 };
 

@@ -130,10 +130,9 @@ private:
 class CountingConnection final : public Connection {
 public:
     CountingConnection(std::shared_ptr<Connection> inner, std::shared_ptr<PublishCounter> counter)
-        : inner_(std::move(inner))
-        , counter_(std::move(counter))
-    {
-    }
+        : inner_(std::move(inner)),
+          counter_(std::move(counter))
+    {}
     void setStateHandler(StateHandler handler) override { inner_->setStateHandler(std::move(handler)); }
     void start() override { inner_->start(); }
     void send(Bytes data, SendCompletion completion) override { inner_->send(std::move(data), std::move(completion)); }
@@ -155,10 +154,7 @@ private:
 
 class CountingTransport final : public Transport {
 public:
-    explicit CountingTransport(std::shared_ptr<PublishCounter> counter)
-        : counter_(std::move(counter))
-    {
-    }
+    explicit CountingTransport(std::shared_ptr<PublishCounter> counter) : counter_(std::move(counter)) {}
     [[nodiscard]] SerialQueue& queue() override { return inner_.queue(); }
     [[nodiscard]] std::shared_ptr<Connection> makeConnection(const std::string& host, std::uint16_t port,
                                                              double timeout) override
@@ -173,8 +169,8 @@ private:
 
 // Telvane in this process: connects, and measures until the end marker was
 // delivered (deliveries run in arrival order, so everything before it was).
-Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int version, long expected,
-                           bool countPackets, double timeoutSeconds)
+Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int version, long expected, bool countPackets,
+                           double timeoutSeconds)
 {
     test::TempDir dir;
     SharedStore store(dir.path() / "defaults.sqlite3");
@@ -234,10 +230,21 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
 Measurement measureMosquittoSub(std::uint16_t port, int version, long expected, double timeoutSeconds,
                                 const std::optional<std::filesystem::path>& outputFile)
 {
-    std::vector<std::string> argv{kMosquittoSub, "-h", "127.0.0.1", "-p", std::to_string(port),
-                                  "-t", "#", "-q", "0", "-V", version == 5 ? "mqttv5" : "mqttv311",
-                                  "-C", std::to_string(expected + 1),
-                                  "-W", std::to_string(static_cast<int>(timeoutSeconds))};
+    std::vector<std::string> argv{kMosquittoSub,
+                                  "-h",
+                                  "127.0.0.1",
+                                  "-p",
+                                  std::to_string(port),
+                                  "-t",
+                                  "#",
+                                  "-q",
+                                  "0",
+                                  "-V",
+                                  version == 5 ? "mqttv5" : "mqttv311",
+                                  "-C",
+                                  std::to_string(expected + 1),
+                                  "-W",
+                                  std::to_string(static_cast<int>(timeoutSeconds))};
     Measurement result;
     const auto begin = Clock::now();
     const pid_t pid = test::spawnProcess(argv, outputFile);
@@ -281,10 +288,10 @@ Streamer startStreamer(const test::TempDir& dir, const Scenario& scenario, long 
     Streamer streamer;
     streamer.port = test::freeLoopbackPort();
     const auto ready = dir.path() / ("ready-" + std::to_string(streamer.port));
-    streamer.pid = test::spawnProcess({PACKET_STREAMER_EXECUTABLE, "serve", "--port", std::to_string(streamer.port),
-                                       "--ready-file", ready.string(), "--count", std::to_string(count),
-                                       "--topics", std::to_string(scenario.topics), "--prefix", scenario.prefix,
-                                       "--end-topic", kEndTopic});
+    streamer.pid =
+        test::spawnProcess({PACKET_STREAMER_EXECUTABLE, "serve", "--port", std::to_string(streamer.port),
+                            "--ready-file", ready.string(), "--count", std::to_string(count), "--topics",
+                            std::to_string(scenario.topics), "--prefix", scenario.prefix, "--end-topic", kEndTopic});
     for (int i = 0; i < 1000 && !std::filesystem::exists(ready); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -340,11 +347,20 @@ void runBroker(const Scenario& scenario, long count, int version)
         std::printf("  mosquitto did not start\n%s", broker.log().c_str());
         return;
     }
-    const std::vector<std::string> publisher{PACKET_STREAMER_EXECUTABLE, "publish", "--port",
-                                             std::to_string(broker.port()), "--count", std::to_string(count),
-                                             "--topics", std::to_string(scenario.topics), "--prefix",
-                                             scenario.prefix, "--end-topic", kEndTopic,
-                                             "--version", std::to_string(version)};
+    const std::vector<std::string> publisher{PACKET_STREAMER_EXECUTABLE,
+                                             "publish",
+                                             "--port",
+                                             std::to_string(broker.port()),
+                                             "--count",
+                                             std::to_string(count),
+                                             "--topics",
+                                             std::to_string(scenario.topics),
+                                             "--prefix",
+                                             scenario.prefix,
+                                             "--end-topic",
+                                             kEndTopic,
+                                             "--version",
+                                             std::to_string(version)};
     const double timeout = 120;
 
     // The subscriber first, then the publisher once it is subscribed.

@@ -98,7 +98,8 @@ Figures measure(std::size_t payloadBytes)
     NoReload reload;
     ConfigChangedSignal configChanged;
     Disconnected status;
-    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(), std::make_shared<AsioTransport>()};
+    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
+                              std::make_shared<AsioTransport>()};
     auto window = std::make_unique<SettingsWindow>(store, loop, reload, configChanged, status, discovery);
     window->resize(900, 800);
     window->show();

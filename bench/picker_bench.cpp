@@ -8,17 +8,17 @@
 //                           changed since the last tick (a new message and a
 //                           new topic), C=0: unchanged
 
+#include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
+#include "platform/AsioTransport.h"
 #include "platform/ConfigChangedSignal.h"
+#include "support/ScriptedServiceBrowser.h"
+#include "support/TempDir.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
-#include "discovery/BrokerDiscovery.h"
-#include "platform/AsioTransport.h"
-#include "support/ScriptedServiceBrowser.h"
 #include "ui/TopicPickerDialog.h"
 #include "ui/TopicTreeNode.h"
-#include "support/TempDir.h"
 
 #include <QApplication>
 #include <QTest>
@@ -69,8 +69,8 @@ TopicSet makeTopics(std::int64_t count, bool flat = false)
         if (flat) {
             topics.insert((i % 3 == 0 ? "Sensör-" : "sensor-") + std::to_string(i));
         } else {
-            topics.insert("site" + std::to_string(i % 20) + "/room" + std::to_string((i / 20) % 50) + "/device" +
-                          std::to_string(i / 1000) + "/reading" + std::to_string(i % 7));
+            topics.insert("site" + std::to_string(i % 20) + "/room" + std::to_string((i / 20) % 50) + "/device"
+                          + std::to_string(i / 1000) + "/reading" + std::to_string(i % 7));
         }
     }
     return topics;
@@ -91,7 +91,9 @@ std::vector<MQTTMessage> makeMessages(int count)
 // The window over a store holding `topicCount` topics and 50 messages.
 struct WindowUnderTest {
     explicit WindowUnderTest(std::int64_t topicCount, bool flat = false)
-        : store(scratch.database()), writer(scratch.database()), topics(makeTopics(topicCount, flat))
+        : store(scratch.database()),
+          writer(scratch.database()),
+          topics(makeTopics(topicCount, flat))
     {
         MQTTConfig config;
         config.host = "127.0.0.1";
@@ -116,7 +118,8 @@ struct WindowUnderTest {
     ConfigChangedSignal configChanged;
     Disconnected status;
     // Never started here: the window only needs one.
-    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(), std::make_shared<AsioTransport>()};
+    BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
+                              std::make_shared<AsioTransport>()};
     TopicSet topics;
     std::unique_ptr<SettingsWindow> window;
 };

@@ -7,19 +7,19 @@
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <spawn.h>
-#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace telvane {
@@ -140,8 +140,8 @@ public:
         TopicSet topics;
         topics.reserve(static_cast<std::size_t>(discoveredTopics));
         for (int i = 0; i < discoveredTopics; ++i) {
-            topics.insert("site/" + std::to_string(i % 10) + "/building/" + std::to_string(i / 10 % 100) +
-                          "/sensor/" + std::to_string(i / 1000));
+            topics.insert("site/" + std::to_string(i % 10) + "/building/" + std::to_string(i / 10 % 100) + "/sensor/"
+                          + std::to_string(i / 1000));
         }
         store.saveDiscoveredTopics(topics);
     }
@@ -201,10 +201,7 @@ void BM_ResidentMemoryWith100kDiscoveredTopics(benchmark::State& state)
         state.counters["baseline_peak_MiB"] = base.peakMiB;
     }
 }
-BENCHMARK(BM_ResidentMemoryWith100kDiscoveredTopics)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResidentMemoryWith100kDiscoveredTopics)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace telvane

@@ -16,9 +16,8 @@ QString aboutText()
 {
     const QString credits = QStringLiteral("Entwickelt vom Telvane-Projekt");
     return QStringLiteral("<h3>%1</h3><p>Version %2</p><p><small><a href=\"%3\">%4</a></small></p>")
-        .arg(QApplication::applicationDisplayName().toHtmlEscaped(),
-             QApplication::applicationVersion().toHtmlEscaped(), QString::fromLatin1(kVendorAddress),
-             credits.toHtmlEscaped());
+        .arg(QApplication::applicationDisplayName().toHtmlEscaped(), QApplication::applicationVersion().toHtmlEscaped(),
+             QString::fromLatin1(kVendorAddress), credits.toHtmlEscaped());
 }
 
 QMessageBox* showAboutBox(QWidget* parent)

@@ -8,8 +8,7 @@ AppDelegate::AppDelegate(EventLoop& mainLoop, std::shared_ptr<Transport> transpo
       reloadSignal_(reloadSignal),
       configChanged_(configChanged),
       mqtt_(MQTTClient::create(mainLoop, std::move(transport), store, reloadSignal))
-{
-}
+{}
 
 AppDelegate::~AppDelegate()
 {

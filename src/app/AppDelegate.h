@@ -6,9 +6,9 @@
 
 #include "model/SharedStore.h"
 #include "mqtt/MQTTClient.h"
+#include "platform/ConfigChangedSignal.h"
 #include "platform/Connection.h"
 #include "platform/EventLoop.h"
-#include "platform/ConfigChangedSignal.h"
 #include "platform/ReloadSignal.h"
 
 #include <memory>

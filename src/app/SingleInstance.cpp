@@ -14,7 +14,8 @@ const QByteArray kActivateRequest = QByteArrayLiteral("activate\n");
 }  // namespace
 
 SingleInstance::SingleInstance(QString socketName, QObject* parent)
-    : QObject(parent), socketName_(std::move(socketName))
+    : QObject(parent),
+      socketName_(std::move(socketName))
 {
     // Only this user may ask us to come forward.
     server_.setSocketOptions(QLocalServer::UserAccessOption);

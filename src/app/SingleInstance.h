@@ -20,9 +20,9 @@ class SingleInstance final : public QObject {
 
 public:
     enum class Role {
-        primary,    // this process serves the session; activationRequested() will fire
-        secondary,  // another process runs and was asked to show its window
-        unavailable // no socket could be set up; run alone without the guard
+        primary,     // this process serves the session; activationRequested() will fire
+        secondary,   // another process runs and was asked to show its window
+        unavailable  // no socket could be set up; run alone without the guard
     };
 
     // `socketName` is a file name inside the runtime directory.

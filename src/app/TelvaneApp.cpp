@@ -4,9 +4,9 @@
 #include "discovery/AvahiBrowser.h"
 #include "discovery/BrokerDiscovery.h"
 #include "platform/AsioTransport.h"
+#include "ui/BrokerSearchDialog.h"
 #include "ui/ClientConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
-#include "ui/BrokerSearchDialog.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
 
@@ -55,8 +55,8 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       transport_(std::make_shared<AsioTransport>()),
       delegate_(std::make_unique<AppDelegate>(*eventLoop_, transport_, store_, reloadSignal_, configChanged_)),
       status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt())),
-      discovery_(std::make_unique<BrokerDiscovery>(*eventLoop_, std::make_unique<AvahiBrowser>(*eventLoop_),
-                                                   transport_)),
+      discovery_(
+          std::make_unique<BrokerDiscovery>(*eventLoop_, std::make_unique<AvahiBrowser>(*eventLoop_), transport_)),
       autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
                  QCoreApplication::applicationFilePath().toStdString())
 {

@@ -1,11 +1,11 @@
 #include "app/UnixSignalWatcher.h"
 
-#include <array>
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <array>
+#include <cerrno>
+#include <csignal>
 
 namespace telvane {
 namespace {

@@ -43,8 +43,7 @@ public:
     bool end_object() { return close(); }
     bool start_array(std::size_t /*elements*/) { return open(Json::array()); }
     bool end_array() { return close(); }
-    bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
-                     const Json::exception& /*error*/)
+    bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/, const Json::exception& /*error*/)
     {
         return false;
     }
@@ -172,8 +171,7 @@ void collectPaths(const Json& value, std::vector<std::string>& path, std::vector
         }
         // std::string compares bytes as unsigned char, and UTF-8 byte order
         // is code point order.
-        std::sort(members.begin(), members.end(),
-                  [](const auto* a, const auto* b) { return a->first < b->first; });
+        std::sort(members.begin(), members.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
         for (const auto* member : members) {
             path.push_back(member->first);
             collectPaths(member->second, path, out);

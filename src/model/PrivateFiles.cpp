@@ -54,8 +54,7 @@ bool ensurePrivateDatabaseFile(const std::filesystem::path& path)
     // Companions left behind with looser modes (an older build, a crash).
     for (const char* suffix : {"-wal", "-shm"}) {
         const std::string companion = path.string() + suffix;
-        if (::lstat(companion.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-            && (info.st_mode & 07777) != kFileMode) {
+        if (::lstat(companion.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) != kFileMode) {
             ::chmod(companion.c_str(), kFileMode);
         }
     }

@@ -93,8 +93,8 @@ const MQTTConfig& MQTTConfig::defaultConfig()
 {
     static const MQTTConfig config = [] {
         MQTTConfig c;
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-            std::chrono::system_clock::now().time_since_epoch());
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
         c.clientID = "Telvane-" + std::to_string(seconds.count());
         return c;
     }();
@@ -326,8 +326,14 @@ std::optional<std::vector<T>> listFromJson(const Json& j, Decode decode)
 
 }  // namespace
 
-Json toJson(const std::vector<MQTTMessage>& messages) { return listToJson(messages); }
-Json toJson(const std::vector<MQTTDisplayItem>& items) { return listToJson(items); }
+Json toJson(const std::vector<MQTTMessage>& messages)
+{
+    return listToJson(messages);
+}
+Json toJson(const std::vector<MQTTDisplayItem>& items)
+{
+    return listToJson(items);
+}
 
 std::optional<std::vector<MQTTMessage>> messagesFromJson(const Json& j)
 {

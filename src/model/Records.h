@@ -20,10 +20,13 @@ using Json = nlohmann::ordered_json;
 
 enum class MQTTProtocolVersion : int { mqtt311 = 0, mqtt50 = 1 };
 
-inline constexpr std::array<MQTTProtocolVersion, 2> kAllProtocolVersions{
-    MQTTProtocolVersion::mqtt311, MQTTProtocolVersion::mqtt50};
+inline constexpr std::array<MQTTProtocolVersion, 2> kAllProtocolVersions{MQTTProtocolVersion::mqtt311,
+                                                                         MQTTProtocolVersion::mqtt50};
 
-[[nodiscard]] constexpr int rawValue(MQTTProtocolVersion v) { return static_cast<int>(v); }
+[[nodiscard]] constexpr int rawValue(MQTTProtocolVersion v)
+{
+    return static_cast<int>(v);
+}
 // No value for anything but 0 and 1.
 [[nodiscard]] std::optional<MQTTProtocolVersion> protocolVersionFromRaw(std::int64_t raw);
 // "MQTT 3.1.1" or "MQTT 5.0".

@@ -104,8 +104,8 @@ MQTTConfig SharedStore::loadConfig()
     }
     database_->synchronize();
     if (!database_->config) {
-        database_->config = database_->read<MQTTConfig>(kConfigKey, configFromJson)
-                                .value_or(MQTTConfig::defaultConfig());
+        database_->config =
+            database_->read<MQTTConfig>(kConfigKey, configFromJson).value_or(MQTTConfig::defaultConfig());
     }
     return *database_->config;
 }
@@ -182,9 +182,8 @@ std::vector<MQTTDisplayItem> SharedStore::loadDisplayItems()
     }
     database_->synchronize();
     if (!database_->displayItems) {
-        database_->displayItems =
-            database_->read<std::vector<MQTTDisplayItem>>(kDisplayItemsKey, displayItemsFromJson)
-                .value_or(std::vector<MQTTDisplayItem>{});
+        database_->displayItems = database_->read<std::vector<MQTTDisplayItem>>(kDisplayItemsKey, displayItemsFromJson)
+                                      .value_or(std::vector<MQTTDisplayItem>{});
     }
     return *database_->displayItems;
 }
@@ -215,8 +214,7 @@ std::shared_ptr<const TopicSet> SharedStore::loadDiscoveredTopics()
     database_->synchronize();
     if (!database_->discoveredTopics) {
         auto topics = database_->read<TopicSet>(kDiscoveredTopicsKey, discoveredTopicsFromJson);
-        database_->discoveredTopics =
-            topics ? std::make_shared<const TopicSet>(std::move(*topics)) : emptyTopics();
+        database_->discoveredTopics = topics ? std::make_shared<const TopicSet>(std::move(*topics)) : emptyTopics();
     }
     return database_->discoveredTopics;
 }

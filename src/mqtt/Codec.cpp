@@ -43,7 +43,10 @@ std::size_t variableByteIntegerSize(std::uint32_t value)
     return size;
 }
 
-bool isEmpty(const std::optional<std::string>& text) { return !text || text->empty(); }
+bool isEmpty(const std::optional<std::string>& text)
+{
+    return !text || text->empty();
+}
 
 // The start of what follows the 5.0 properties at `offset`; none when their
 // length is malformed or they run past the body.
@@ -188,9 +191,9 @@ std::optional<Bytes> buildConnectBody(const MQTTConfig& config)
     }
 
     Bytes body;
-    body.reserve(2 + kProtocolName.size() + 4 + (isV5 ? 1 : 0) + 2 + config.clientID.size() +
-                 (hasUsername ? 2 + config.username.value_or("").size() : 0) +
-                 (hasPassword ? 2 + config.password->size() : 0));
+    body.reserve(2 + kProtocolName.size() + 4 + (isV5 ? 1 : 0) + 2 + config.clientID.size()
+                 + (hasUsername ? 2 + config.username.value_or("").size() : 0)
+                 + (hasPassword ? 2 + config.password->size() : 0));
     // Every string below is known to fit, so the writes cannot fail.
     (void)writeString(body, kProtocolName);
     body.push_back(protocolLevel(config.protocolVersion));
@@ -347,15 +350,15 @@ std::uint8_t disconnectReasonCode(ByteView body)
 std::string base64Encode(ByteView bytes)
 {
     static constexpr std::array<char, 64> kAlphabet{
-        'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P',
-        'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f',
-        'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v',
-        'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
+        'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V',
+        'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r',
+        's', 't', 'u', 'v', 'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '/'};
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t triple = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        const std::uint32_t triple =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
         out += kAlphabet[(triple >> 18) & 0x3Fu];
         out += kAlphabet[(triple >> 12) & 0x3Fu];
         out += kAlphabet[(triple >> 6) & 0x3Fu];

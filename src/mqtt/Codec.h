@@ -47,7 +47,10 @@ inline constexpr std::uint8_t kSubackType = 0x90;
 inline constexpr std::uint8_t kPingrespType = 0xD0;
 inline constexpr std::uint8_t kDisconnectType = 0xE0;
 
-[[nodiscard]] constexpr std::uint8_t packetType(std::uint8_t firstByte) { return firstByte & 0xF0u; }
+[[nodiscard]] constexpr std::uint8_t packetType(std::uint8_t firstByte)
+{
+    return firstByte & 0xF0u;
+}
 
 // ---- Wire types: one write/read pair each --------------------------------
 
@@ -126,8 +129,8 @@ enum class ExtractStatus {
 struct ExtractResult {
     ExtractStatus status = ExtractStatus::incomplete;
     std::uint8_t firstByte = 0;
-    ByteView body;          // a view into the buffer that was read
-    std::size_t length = 0; // bytes of the whole packet (header and body); the caller drops them
+    ByteView body;           // a view into the buffer that was read
+    std::size_t length = 0;  // bytes of the whole packet (header and body); the caller drops them
 };
 
 // Looks for the first complete packet at the front of `buffer`. The Remaining
@@ -177,7 +180,10 @@ struct Suback {
 
 // A SUBACK code that refuses the filter: 0x80 in 3.1.1, any reason code of
 // 0x80 and above in 5.0.
-[[nodiscard]] constexpr bool isRefusal(std::uint8_t subackCode) { return subackCode >= 0x80; }
+[[nodiscard]] constexpr bool isRefusal(std::uint8_t subackCode)
+{
+    return subackCode >= 0x80;
+}
 
 // The reason code of a DISCONNECT body: its first byte, or 0 (normal
 // disconnection) when the body is empty, as a 3.1.1 DISCONNECT always is.

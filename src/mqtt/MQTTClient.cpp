@@ -78,8 +78,7 @@ MQTTClient::MQTTClient(EventLoop& mainLoop, std::shared_ptr<Transport> transport
       store_(store),
       delivery_(store, reloadSignal, mainLoop),
       config_(store.loadConfig())
-{
-}
+{}
 
 MQTTClient::~MQTTClient()
 {
@@ -133,14 +132,13 @@ void MQTTClient::connect()
         setLastError(OverlongField{*field});
         return;
     }
-    session_ = std::make_shared<Session>(
-        transport_->makeConnection(config_.host, config_.port, kConnectTimeoutSeconds));
+    session_ =
+        std::make_shared<Session>(transport_->makeConnection(config_.host, config_.port, kConnectTimeoutSeconds));
     session_->connection->setStateHandler(
         guarded(session_, [](MQTTClient& client, const SessionPtr& session, ConnectionState state,
                              const std::optional<TransportError>& error) {
-            client.postToMain(session, [state, error](MQTTClient& c, const SessionPtr& s) {
-                c.handleState(s, state, error);
-            });
+            client.postToMain(session,
+                              [state, error](MQTTClient& c, const SessionPtr& s) { c.handleState(s, state, error); });
         }));
     session_->connection->start();
 }
@@ -216,12 +214,11 @@ void MQTTClient::sendConnect(const SessionPtr& session)
             setLastError(subscribeWarning_);
         }
     }
-    session->connection->send(
-        framePacket(kConnectFirstByte, *body).value(),
-        guarded(session, [sent = config_](MQTTClient& client, const SessionPtr& s,
-                                          const std::optional<TransportError>& error) {
-            client.onConnectSent(s, sent, error);
-        }));
+    session->connection->send(framePacket(kConnectFirstByte, *body).value(),
+                              guarded(session, [sent = config_](MQTTClient& client, const SessionPtr& s,
+                                                                const std::optional<TransportError>& error) {
+                                  client.onConnectSent(s, sent, error);
+                              }));
 }
 
 // Queue.
@@ -305,11 +302,11 @@ void MQTTClient::scheduleReconnect()
 void MQTTClient::startKeepAlive(const SessionPtr& session, std::uint16_t keepAliveInterval)
 {
     const double interval = std::max(keepAliveInterval * 0.5, kMinimumKeepAliveTick);
-    keepAliveTimer_ = mainLoop_.schedule(Seconds(interval), true,
-                                         guarded(session, [](MQTTClient& client, const SessionPtr& s) {
-                                             client.transport_->queue().post(client.guarded(
-                                                 s, [](MQTTClient& c, const SessionPtr& p) { c.sendPing(p); }));
-                                         }));
+    keepAliveTimer_ =
+        mainLoop_.schedule(Seconds(interval), true, guarded(session, [](MQTTClient& client, const SessionPtr& s) {
+                               client.transport_->queue().post(
+                                   client.guarded(s, [](MQTTClient& c, const SessionPtr& p) { c.sendPing(p); }));
+                           }));
 }
 
 // Queue.
@@ -326,9 +323,9 @@ void MQTTClient::sendPing(const SessionPtr& session)
 // so it always finds the timer armed and stops it.
 void MQTTClient::armPingTimeout(const SessionPtr& session)
 {
-    pingTimeoutTimer_ = mainLoop_.schedule(
-        Seconds(kPingTimeoutSeconds), false,
-        guarded(session, [](MQTTClient& client, const SessionPtr& s) { client.onPingTimeout(s); }));
+    pingTimeoutTimer_ =
+        mainLoop_.schedule(Seconds(kPingTimeoutSeconds), false,
+                           guarded(session, [](MQTTClient& client, const SessionPtr& s) { client.onPingTimeout(s); }));
 }
 
 void MQTTClient::onPingTimeout(const SessionPtr& session)
@@ -354,12 +351,11 @@ void MQTTClient::receiveNext(const SessionPtr& session)
     if (!session->isOpen) {
         return;
     }
-    session->connection->receive(
-        1, kReceiveMaximum,
-        guarded(session, [](MQTTClient& client, const SessionPtr& s, Bytes data, bool isComplete,
-                            const std::optional<TransportError>& error) {
-            client.onReceived(s, std::move(data), isComplete, error);
-        }));
+    session->connection->receive(1, kReceiveMaximum,
+                                 guarded(session, [](MQTTClient& client, const SessionPtr& s, Bytes data,
+                                                     bool isComplete, const std::optional<TransportError>& error) {
+                                     client.onReceived(s, std::move(data), isComplete, error);
+                                 }));
 }
 
 void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComplete,
@@ -401,7 +397,8 @@ void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComple
         // schedules the reconnect.
         postToMain(session, [](MQTTClient& client, const SessionPtr&) {
             client.setIsConnected(false);
-            client.setLastError(TransportError{TransportError::Kind::connectionClosed, "Connection closed by the broker"});
+            client.setLastError(
+                TransportError{TransportError::Kind::connectionClosed, "Connection closed by the broker"});
         });
         closeConnection(session);
         return;

@@ -97,8 +97,7 @@ private:
     void onConnectSent(const SessionPtr& session, const MQTTConfig& sent, const std::optional<TransportError>& error);
     void sendPing(const SessionPtr& session);
     void receiveNext(const SessionPtr& session);
-    void onReceived(const SessionPtr& session, Bytes data, bool isComplete,
-                    const std::optional<TransportError>& error);
+    void onReceived(const SessionPtr& session, Bytes data, bool isComplete, const std::optional<TransportError>& error);
 
     EventLoop& mainLoop_;
     const std::shared_ptr<Transport> transport_;

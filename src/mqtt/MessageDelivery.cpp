@@ -8,9 +8,10 @@
 namespace telvane {
 
 MessageDelivery::MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop)
-    : store_(store), reloadSignal_(reloadSignal), mainLoop_(mainLoop)
-{
-}
+    : store_(store),
+      reloadSignal_(reloadSignal),
+      mainLoop_(mainLoop)
+{}
 
 void MessageDelivery::setOnMessage(std::function<void(const MQTTMessage&)> onMessage)
 {

@@ -110,8 +110,7 @@ void PacketFramer::dispatchPublish(std::uint8_t firstByte, ByteView body, Framed
             return;
         }
     }
-    read.packets.push_back(
-        {InboundPacket::Kind::publish, 0, std::move(message->topic), std::move(message->payload)});
+    read.packets.push_back({InboundPacket::Kind::publish, 0, std::move(message->topic), std::move(message->payload)});
 }
 
 void PacketFramer::dispatchSuback(ByteView body, FramedRead& read)
@@ -126,8 +125,8 @@ void PacketFramer::dispatchSuback(ByteView body, FramedRead& read)
     }
     // One filter per SUBSCRIBE, so one code.
     if (isRefusal(suback->reasonCodes.front())) {
-        read.packets.push_back({InboundPacket::Kind::subscriptionRefused, suback->reasonCodes.front(),
-                                std::move(pending->second), {}});
+        read.packets.push_back(
+            {InboundPacket::Kind::subscriptionRefused, suback->reasonCodes.front(), std::move(pending->second), {}});
     }
     pendingSubscriptions_.erase(pending);
 }

@@ -72,7 +72,7 @@ private:
     bool isPingPending_ = false;
     bool isBroken_ = false;
     std::unordered_map<std::uint16_t, std::string> pendingSubscriptions_;  // packet identifier -> filter
-    std::unordered_set<std::uint16_t> awaitingRelease_;  // QoS 2 identifiers received, PUBREL not yet
+    std::unordered_set<std::uint16_t> awaitingRelease_;                    // QoS 2 identifiers received, PUBREL not yet
 };
 
 }  // namespace telvane

@@ -55,8 +55,8 @@ TransportError::Kind kindOf(const asio::error_code& error)
     if (error == e::timed_out) {
         return Kind::timedOut;
     }
-    if (error == e::connection_reset || error == e::connection_aborted || error == e::broken_pipe
-        || error == e::eof || error == e::not_connected || error == e::shut_down) {
+    if (error == e::connection_reset || error == e::connection_aborted || error == e::broken_pipe || error == e::eof
+        || error == e::not_connected || error == e::shut_down) {
         return Kind::connectionClosed;
     }
     return Kind::other;
@@ -73,16 +73,15 @@ std::optional<TransportError> describe(const asio::error_code& error)
 class AsioConnection final : public Connection, public std::enable_shared_from_this<AsioConnection> {
 public:
     AsioConnection(std::shared_ptr<Core> core, std::string host, std::uint16_t port, double timeoutSeconds)
-        : core_(std::move(core))
-        , host_(std::move(host))
-        , port_(port)
-        , timeout_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-              std::chrono::duration<double>(timeoutSeconds > 0 ? timeoutSeconds : 0)))
-        , resolver_(core_->io)
-        , socket_(core_->io)
-        , deadline_(core_->io)
-    {
-    }
+        : core_(std::move(core)),
+          host_(std::move(host)),
+          port_(port),
+          timeout_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+              std::chrono::duration<double>(timeoutSeconds > 0 ? timeoutSeconds : 0))),
+          resolver_(core_->io),
+          socket_(core_->io),
+          deadline_(core_->io)
+    {}
 
     void setStateHandler(StateHandler handler) override { stateHandler_ = std::move(handler); }
 
@@ -93,18 +92,18 @@ public:
 
     void send(Bytes data, SendCompletion completion) override
     {
-        asio::post(core_->io, [self = shared_from_this(), data = std::move(data),
-                               completion = std::move(completion)]() mutable {
-            self->sendOnQueue(std::move(data), std::move(completion));
-        });
+        asio::post(core_->io,
+                   [self = shared_from_this(), data = std::move(data), completion = std::move(completion)]() mutable {
+                       self->sendOnQueue(std::move(data), std::move(completion));
+                   });
     }
 
     void receive(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion) override
     {
-        asio::post(core_->io, [self = shared_from_this(), minimum, maximum,
-                               completion = std::move(completion)]() mutable {
-            self->receiveOnQueue(minimum, maximum, std::move(completion));
-        });
+        asio::post(core_->io,
+                   [self = shared_from_this(), minimum, maximum, completion = std::move(completion)]() mutable {
+                       self->receiveOnQueue(minimum, maximum, std::move(completion));
+                   });
     }
 
     void cancel() override
@@ -237,12 +236,9 @@ private:
     [[nodiscard]] asio::error_code endedError() const
     {
         switch (phase_) {
-        case Phase::cancelled:
-            return asio::error::operation_aborted;
-        case Phase::failed:
-            return failure_;
-        default:
-            return asio::error::not_connected;
+        case Phase::cancelled: return asio::error::operation_aborted;
+        case Phase::failed: return failure_;
+        default: return asio::error::not_connected;
         }
     }
 
@@ -298,10 +294,9 @@ private:
             return;
         }
         writing_ = true;
-        asio::async_write(socket_, asio::buffer(writes_.front().data),
-                          [self = shared_from_this()](const asio::error_code& error, std::size_t) {
-                              self->onWritten(error);
-                          });
+        asio::async_write(
+            socket_, asio::buffer(writes_.front().data),
+            [self = shared_from_this()](const asio::error_code& error, std::size_t) { self->onWritten(error); });
     }
 
     void onWritten(const asio::error_code& error)
@@ -365,14 +360,13 @@ private:
     Phase phase_ = Phase::idle;
     std::deque<PendingWrite> writes_;  // front is in flight while writing_
     bool writing_ = false;
-    asio::error_code failure_;  // set with Phase::failed
+    asio::error_code failure_;              // set with Phase::failed
     std::optional<RemoteEndpoint> remote_;  // set before `ready` is reported
 };
 
 }  // namespace
 
-AsioTransport::AsioTransport()
-    : core_(std::make_shared<Core>())
+AsioTransport::AsioTransport() : core_(std::make_shared<Core>())
 {
     // The thread holds the core too: when the transport is destroyed on
     // its own thread, the thread is detached and finishes the work itself.

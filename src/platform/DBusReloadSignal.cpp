@@ -37,8 +37,7 @@ std::uint64_t nowUsec()
 {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000 +
-           static_cast<std::uint64_t>(ts.tv_nsec) / 1000;
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000 + static_cast<std::uint64_t>(ts.tv_nsec) / 1000;
 }
 
 // poll() timeout in milliseconds until `deadline`, rounded up so that the
@@ -62,8 +61,8 @@ std::string escapeAddressValue(std::string_view value)
     std::string out;
     for (const char c : value) {
         const auto b = static_cast<unsigned char>(c);
-        if ((b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') ||
-            b == '-' || b == '_' || b == '/' || b == '.' || b == '\\' || b == '*') {
+        if ((b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '-' || b == '_'
+            || b == '/' || b == '.' || b == '\\' || b == '*') {
             out += c;
         } else {
             out += '%';
@@ -281,8 +280,7 @@ private:
         } else if (pending() > 0) {
             deadline = nextAttempt_;
         }
-        if (::poll(fds.data(), count, pollTimeout(deadline, now)) > 0 &&
-            (fds[0].revents & POLLIN) != 0) {
+        if (::poll(fds.data(), count, pollTimeout(deadline, now)) > 0 && (fds[0].revents & POLLIN) != 0) {
             drainWake();
         }
     }
@@ -336,10 +334,7 @@ private:
     std::unique_ptr<std::thread> thread_;  // last: started after the rest exists
 };
 
-DBusReloadSignal::DBusReloadSignal(std::string busAddress)
-    : worker_(std::make_unique<Worker>(std::move(busAddress)))
-{
-}
+DBusReloadSignal::DBusReloadSignal(std::string busAddress) : worker_(std::make_unique<Worker>(std::move(busAddress))) {}
 
 DBusReloadSignal::~DBusReloadSignal() = default;
 
@@ -353,8 +348,7 @@ std::string DBusReloadSignal::sessionBusAddress()
     return sessionBusAddress(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
 }
 
-std::string DBusReloadSignal::sessionBusAddress(const char* dbusSessionBusAddress,
-                                            const char* xdgRuntimeDir)
+std::string DBusReloadSignal::sessionBusAddress(const char* dbusSessionBusAddress, const char* xdgRuntimeDir)
 {
     if (dbusSessionBusAddress != nullptr && *dbusSessionBusAddress != '\0') {
         return dbusSessionBusAddress;

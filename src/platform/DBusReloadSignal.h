@@ -41,8 +41,7 @@ public:
     // empty (no session bus).
     [[nodiscard]] static std::string sessionBusAddress();
     // The same rule over given values (null for an unset variable).
-    [[nodiscard]] static std::string sessionBusAddress(const char* dbusSessionBusAddress,
-                                                       const char* xdgRuntimeDir);
+    [[nodiscard]] static std::string sessionBusAddress(const char* dbusSessionBusAddress, const char* xdgRuntimeDir);
 
 private:
     class Worker;

@@ -38,11 +38,7 @@ namespace {
 
 class LoopTimer final : public Timer {
 public:
-    LoopTimer(std::weak_ptr<ThreadEventLoop::Core> core, std::uint64_t id)
-        : core_(std::move(core))
-        , id_(id)
-    {
-    }
+    LoopTimer(std::weak_ptr<ThreadEventLoop::Core> core, std::uint64_t id) : core_(std::move(core)), id_(id) {}
 
     void invalidate() override
     {
@@ -67,10 +63,7 @@ private:
 
 }  // namespace
 
-ThreadEventLoop::ThreadEventLoop()
-    : core_(std::make_shared<Core>())
-{
-}
+ThreadEventLoop::ThreadEventLoop() : core_(std::make_shared<Core>()) {}
 
 ThreadEventLoop::~ThreadEventLoop()
 {
@@ -96,8 +89,8 @@ void ThreadEventLoop::post(std::function<void()> task)
 
 TimerHandle ThreadEventLoop::schedule(Seconds interval, bool repeats, std::function<void()> action)
 {
-    const auto step = std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(interval),
-                                                std::chrono::milliseconds(1));
+    const auto step =
+        std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(interval), std::chrono::milliseconds(1));
     std::uint64_t id = 0;
     {
         const std::lock_guard lock(core_->mutex);
@@ -157,8 +150,7 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
                 if (due != core_->timers.end()) {
                     wakeAt = std::min(wakeAt, due->second.deadline);
                 }
-                core_->wake.wait_until(lock, wakeAt,
-                                       [this] { return !core_->tasks.empty() || core_->stopRequested; });
+                core_->wake.wait_until(lock, wakeAt, [this] { return !core_->tasks.empty() || core_->stopRequested; });
                 continue;
             }
         }

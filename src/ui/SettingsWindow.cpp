@@ -30,8 +30,8 @@ constexpr int kDotSize = 8;
 }  // namespace
 
 SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                               ConfigChangedSignal& configChanged, ConnectionStatus& status,
-                               BrokerDiscovery& discovery, QWidget* parent)
+                               ConfigChangedSignal& configChanged, ConnectionStatus& status, BrokerDiscovery& discovery,
+                               QWidget* parent)
     : QWidget(parent),
       status_(status),
       state_(std::make_unique<SettingsWindowState>(store, mainLoop, reloadSignal, configChanged))

@@ -35,8 +35,7 @@ SettingsWindowState::SettingsWindowState(SharedStore& store, EventLoop& mainLoop
       topicTree_(std::make_shared<const TopicTreeNode>()),
       displayItemsEditor_(
           std::make_unique<DisplayItemsEditor>(store, *this, [this] { notify(kDisplayItemsEditorChanged); }))
-{
-}
+{}
 
 SettingsWindowState::~SettingsWindowState() = default;
 
@@ -148,8 +147,8 @@ bool SettingsWindowState::setPortText(std::string_view text)
     }
     unsigned long value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() ||
-        value > std::numeric_limits<std::uint16_t>::max()) {
+    if (error != std::errc() || end != digits.data() + digits.size()
+        || value > std::numeric_limits<std::uint16_t>::max()) {
         return false;
     }
     config_.port = static_cast<std::uint16_t>(value);

@@ -11,9 +11,9 @@
 #include "discovery/DiscoveredBroker.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
-#include "platform/EventLoop.h"
 #include "platform/ConfigChangedSignal.h"
 #include "platform/DBusReloadSignal.h"
+#include "platform/EventLoop.h"
 #include "ui/TopicTreeNode.h"
 
 #include <cstdint>
@@ -33,7 +33,7 @@ class SettingsWindowState {
 public:
     // What changed, for the observer; several at once are or-ed together.
     enum Change : unsigned {
-        kConfigChanged = 1u << 0,            // config or protocolVersion
+        kConfigChanged = 1u << 0,  // config or protocolVersion
         kMessagesChanged = 1u << 1,
         kDisplayItemsChanged = 1u << 2,
         kDiscoveredTopicsChanged = 1u << 3,  // also changes canRefreshTopicPicker()

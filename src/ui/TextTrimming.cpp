@@ -12,8 +12,8 @@ namespace {
 // Unicode 15, general category Zs, plus the tab.
 bool isBlankScalar(char32_t c)
 {
-    static constexpr std::array<char32_t, 7> kSingles{
-        U'\t', U' ', U'\u00A0', U'\u1680', U'\u202F', U'\u205F', U'\u3000'};
+    static constexpr std::array<char32_t, 7> kSingles{U'\t',     U' ',      U'\u00A0', U'\u1680',
+                                                      U'\u202F', U'\u205F', U'\u3000'};
     return std::find(kSingles.begin(), kSingles.end(), c) != kSingles.end() || (c >= U'\u2000' && c <= U'\u200A');
 }
 

@@ -185,41 +185,31 @@ QVariant TopicTreeModel::data(const QModelIndex& index, int role) const
     const QString fullPath = QString::fromStdString(item->fullPath);
 
     switch (role) {
-    case kFullPathRole:
-        return fullPath;
-    case kCanAddRole:
-        return !isGroup && !configured;
-    case kIsConfiguredRole:
-        return configured;
-    default:
-        break;
+    case kFullPathRole: return fullPath;
+    case kCanAddRole: return !isGroup && !configured;
+    case kIsConfiguredRole: return configured;
+    default: break;
     }
 
     if (index.column() == kNameColumn) {
         switch (role) {
         case Qt::DisplayRole:
-        case Qt::AccessibleTextRole:
-            return QString::fromStdString(item->name);
-        case Qt::DecorationRole:
-            return dotIcon_;
-        case Qt::ToolTipRole:
-            return fullPath;
-        default:
-            return {};
+        case Qt::AccessibleTextRole: return QString::fromStdString(item->name);
+        case Qt::DecorationRole: return dotIcon_;
+        case Qt::ToolTipRole: return fullPath;
+        default: return {};
         }
     }
     if (isGroup) {
         return {};
     }
     switch (role) {
-    case Qt::DecorationRole:
-        return configured ? checkmarkIcon_ : addIcon_;
+    case Qt::DecorationRole: return configured ? checkmarkIcon_ : addIcon_;
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
         return configured ? QStringLiteral("Bereits abonniert: ") + fullPath
                           : QStringLiteral("Topic hinzufügen: ") + fullPath;
-    default:
-        return {};
+    default: return {};
     }
 }
 

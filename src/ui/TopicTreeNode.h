@@ -11,8 +11,8 @@
 namespace telvane {
 
 struct TopicTreeNode {
-    std::string name;      // one topic level; empty only in the root
-    std::string fullPath;  // the node's levels from the top, joined by "/"; the row identity
+    std::string name;                     // one topic level; empty only in the root
+    std::string fullPath;                 // the node's levels from the top, joined by "/"; the row identity
     std::vector<TopicTreeNode> children;  // in the order they were first inserted
     // True when the node was created for the last level of a topic. Whether
     // the picker offers a node for adding depends on `children` only.
@@ -20,9 +20,10 @@ struct TopicTreeNode {
 
     TopicTreeNode() = default;
     TopicTreeNode(std::string nodeName, std::string nodePath, bool leaf)
-        : name(std::move(nodeName)), fullPath(std::move(nodePath)), isLeaf(leaf)
-    {
-    }
+        : name(std::move(nodeName)),
+          fullPath(std::move(nodePath)),
+          isLeaf(leaf)
+    {}
     TopicTreeNode(const TopicTreeNode&) = default;
     TopicTreeNode(TopicTreeNode&&) noexcept = default;
     TopicTreeNode& operator=(const TopicTreeNode&) = default;

@@ -1,8 +1,8 @@
 #include "ui/TopicsBox.h"
 
-#include "ui/TextTrimming.h"
 #include "ui/LineLimitedLabel.h"
 #include "ui/SettingsWindowState.h"
+#include "ui/TextTrimming.h"
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>

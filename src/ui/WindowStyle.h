@@ -22,12 +22,12 @@ void makeSecondary(QWidget* widget, bool tertiary = false);
 // A label for text that comes from users or the broker: never rich text.
 [[nodiscard]] QLabel* plainLabel(const QString& text, QWidget* parent = nullptr);
 
-[[nodiscard]] QIcon dotIcon();          // small filled blue circle
+[[nodiscard]] QIcon dotIcon();  // small filled blue circle
 [[nodiscard]] QIcon checkmarkIcon();
-[[nodiscard]] QIcon addIcon();          // filled circle with a plus
-[[nodiscard]] QIcon removeIcon();       // circle with a minus
-[[nodiscard]] QIcon lockIcon();         // closed blue padlock
-[[nodiscard]] QIcon antennaIcon();      // blue antenna with radio waves
-[[nodiscard]] QIcon searchIcon();       // magnifying glass
+[[nodiscard]] QIcon addIcon();      // filled circle with a plus
+[[nodiscard]] QIcon removeIcon();   // circle with a minus
+[[nodiscard]] QIcon lockIcon();     // closed blue padlock
+[[nodiscard]] QIcon antennaIcon();  // blue antenna with radio waves
+[[nodiscard]] QIcon searchIcon();   // magnifying glass
 
 }  // namespace telvane::style

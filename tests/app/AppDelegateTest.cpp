@@ -3,9 +3,9 @@
 // (prune, one reload, connect) are covered end to end.
 
 #include "app/AppDelegate.h"
-#include "support/VirtualEventLoop.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
+#include "support/VirtualEventLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 
 namespace telvane {

@@ -17,11 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sys/stat.h>
 
 namespace telvane {
 namespace {

@@ -117,8 +117,7 @@ TEST(JsonPathTest, PathsListEveryLeafDepthFirstWithKeysInCodePointOrder)
         std::string payload;
         std::vector<std::string> expected;
     } cases[] = {
-        {R"({"b": 1, "a": {"y": [true, null], "x": "s"}, "c": {}, "d": []})",
-         {"a.x", "a.y.0", "a.y.1", "b", "c", "d"}},
+        {R"({"b": 1, "a": {"y": [true, null], "x": "s"}, "c": {}, "d": []})", {"a.x", "a.y.0", "a.y.1", "b", "c", "d"}},
         {R"({"B": 1, "a": 2, "_": 3, "item2": 4, "item10": 5})", {"B", "_", "a", "item10", "item2"}},
         // U+FF21 sorts before U+1D11E by code point, after it in UTF-16.
         {R"({"\ud834\udd1e": 1, "\uff21": 2, "z": 3, "é": 4})", {"z", "é", "Ａ", "𝄞"}},

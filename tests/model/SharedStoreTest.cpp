@@ -44,10 +44,13 @@ public:
     std::string query(const std::string& sql)
     {
         std::string text;
-        sqlite3_exec(db_, sql.c_str(), [](void* out, int, char** values, char**) {
-            *static_cast<std::string*>(out) = values[0] ? values[0] : "";
-            return 1;  // stop after the first row
-        }, &text, nullptr);
+        sqlite3_exec(
+            db_, sql.c_str(),
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+                return 1;  // stop after the first row
+            },
+            &text, nullptr);
         return text;
     }
 
@@ -73,7 +76,10 @@ MQTTMessage message(std::string topic, double secondsSince2001, std::string payl
     return MQTTMessage{std::move(topic), std::move(payload), Date{secondsSince2001}};
 }
 
-std::string encoded(const std::vector<MQTTMessage>& messages) { return encodeJsonDocument(toJson(messages)); }
+std::string encoded(const std::vector<MQTTMessage>& messages)
+{
+    return encodeJsonDocument(toJson(messages));
+}
 
 std::vector<std::string> topicsOf(const std::vector<MQTTMessage>& messages)
 {
@@ -118,7 +124,9 @@ TEST_F(SharedStoreTest, AppendMessageReplacesTheTopicPutsItFirstAndCapsAtFifty)
         MQTTMessage added;
         std::vector<std::string> after;
     } cases[] = {
-        {"replaces in the middle", encoded({message("b", 3), message("a", 2), message("c", 1)}), message("a", 9),
+        {"replaces in the middle",
+         encoded({message("b", 3), message("a", 2), message("c", 1)}),
+         message("a", 9),
          {"a", "b", "c"}},
         {"full list drops the last", encoded(fifty), message("new", 99), before49("new")},
         {"topic of the last entry moves up", encoded(fifty), message("t49", 99), before49("t49")},
@@ -150,7 +158,9 @@ TEST_F(SharedStoreTest, PruneMessagesWritesOnlyWhenSomethingWasDropped)
     } cases[] = {
         {"drops other topics, keeps duplicates in order", foreignXyx, {"x"}, std::vector<std::string>{"x", "x"}},
         {"all topics kept: no write", foreignXyx, {"y", "x", "z"}, std::nullopt},
-        {"no wildcard matching", R"([{"topic":"home/a","payload":"","timestamp":1}])", {"home/#"},
+        {"no wildcard matching",
+         R"([{"topic":"home/a","payload":"","timestamp":1}])",
+         {"home/#"},
          std::vector<std::string>{}},
         {"unreadable list is left alone", R"([{"topic":"x","payload":1,"timestamp":1}])", {}, std::nullopt},
         {"missing list stays missing", "", {}, std::nullopt},
@@ -175,8 +185,8 @@ TEST_F(SharedStoreTest, RemoveDisplayItemAlwaysRewritesTheList)
     const MQTTDisplayItem a{"00000000-0000-4000-8000-00000000000A", "t/a", "A", "x"};
     const MQTTDisplayItem b{"00000000-0000-4000-8000-00000000000B", "t/b", "B", "y"};
     // Plain "/" in the stored form: a rewrite shows as escaped solidi.
-    const std::string foreign = R"([{"id":")" + a.id + R"(","topic":"t/a","label":"A","jsonPath":"x"},)"
-                                + R"({"id":")" + b.id + R"(","topic":"t/b","label":"B","jsonPath":"y"}])";
+    const std::string foreign = R"([{"id":")" + a.id + R"(","topic":"t/a","label":"A","jsonPath":"x"},)" + R"({"id":")"
+                                + b.id + R"(","topic":"t/b","label":"B","jsonPath":"y"}])";
     const struct {
         const char* name;
         std::string stored;

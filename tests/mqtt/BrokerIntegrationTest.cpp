@@ -5,8 +5,8 @@
 
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
-#include "platform/ThreadEventLoop.h"
 #include "platform/DBusReloadSignal.h"
+#include "platform/ThreadEventLoop.h"
 #include "support/MosquittoBroker.h"
 #include "support/ReloadListener.h"
 #include "support/TempDir.h"
@@ -44,7 +44,10 @@ constexpr const char* kUnconfigured = "garden/humidity";
 // Process start-up, the connect itself and the probe interval.
 constexpr auto kSlack = 2s;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 class BrokerIntegrationTest : public ::testing::TestWithParam<MQTTProtocolVersion> {
 protected:
@@ -126,7 +129,9 @@ TEST_P(BrokerIntegrationTest, StoresConfiguredTopicsDiscoversTheRestAndReloadsAf
     const auto deliveredBefore = delivered_.size();
 
     ASSERT_TRUE(publish(kTemperature, R"({"value": 21.5})"));
-    ASSERT_TRUE(publish(kRaw, std::string_view("\xFF\xFE\x00\x80" "a", 5)));  // not UTF-8
+    ASSERT_TRUE(publish(kRaw, std::string_view("\xFF\xFE\x00\x80"
+                                               "a",
+                                               5)));  // not UTF-8
     ASSERT_TRUE(publish(kUnconfigured, "55"));
     ASSERT_TRUE(publish(kTemperature, R"({"value": 22})"));
     // The last one on a configured topic: once it is here, everything before it is.
@@ -171,8 +176,7 @@ TEST_P(BrokerIntegrationTest, NoticesAKilledBrokerAtOnceAndIsBackSoonAfterItRest
     // The end of the stream closes the connection and reconnects after 5 s,
     // without waiting for a ping to time out.
     ASSERT_TRUE(waitUntilSubscribed(killedAt + 5s + kSlack))
-        << "not back " << secondsSince(killedAt) << " s after the kill; lastError "
-        << errorKind(client_->lastError());
+        << "not back " << secondsSince(killedAt) << " s after the kill; lastError " << errorKind(client_->lastError());
 }
 
 TEST_P(BrokerIntegrationTest, RefusingBrokerIsRetriedAfterFiveSecondsUntilItAccepts)
@@ -199,9 +203,9 @@ TEST_P(BrokerIntegrationTest, SessionTakenOverIsShownAndReconnectedAfterFiveSeco
     client_->connect();
     ASSERT_TRUE(waitUntilSubscribed(Clock::now() + 10s)) << broker_.log();
     // Another client with our client identifier takes the session over.
-    const pid_t thief = test::spawnProcess({"/usr/bin/mosquitto_sub", "-h", broker_.host(), "-p",
-                                            std::to_string(broker_.port()), "-i", store_.loadConfig().clientID,
-                                            "-t", "nothing", "-V", isV5() ? "mqttv5" : "mqttv311"});
+    const pid_t thief =
+        test::spawnProcess({"/usr/bin/mosquitto_sub", "-h", broker_.host(), "-p", std::to_string(broker_.port()), "-i",
+                            store_.loadConfig().clientID, "-t", "nothing", "-V", isV5() ? "mqttv5" : "mqttv311"});
     ASSERT_TRUE(loop_.runUntil([&] { return !client_->isConnected(); }, 5s)) << broker_.log();
     const auto lostAt = Clock::now();
     // The stream ends; a 5.0 broker may say why first ("session taken over", 0x8E).

@@ -27,10 +27,15 @@ MQTTConfig configWith(std::string clientID, std::optional<std::string> username 
 
 TEST(CodecTest, VariableByteIntegerRoundTripsAtItsBoundaries)
 {
-    const std::vector<std::pair<std::uint32_t, Bytes>> cases{
-        {0, {0x00}}, {127, {0x7F}}, {128, {0x80, 0x01}}, {321, {0xC1, 0x02}}, {16'383, {0xFF, 0x7F}},
-        {16'384, {0x80, 0x80, 0x01}}, {2'097'151, {0xFF, 0xFF, 0x7F}}, {2'097'152, {0x80, 0x80, 0x80, 0x01}},
-        {268'435'455, {0xFF, 0xFF, 0xFF, 0x7F}}};
+    const std::vector<std::pair<std::uint32_t, Bytes>> cases{{0, {0x00}},
+                                                             {127, {0x7F}},
+                                                             {128, {0x80, 0x01}},
+                                                             {321, {0xC1, 0x02}},
+                                                             {16'383, {0xFF, 0x7F}},
+                                                             {16'384, {0x80, 0x80, 0x01}},
+                                                             {2'097'151, {0xFF, 0xFF, 0x7F}},
+                                                             {2'097'152, {0x80, 0x80, 0x80, 0x01}},
+                                                             {268'435'455, {0xFF, 0xFF, 0xFF, 0x7F}}};
     for (const auto& [value, encoded] : cases) {
         SCOPED_TRACE(value);
         Bytes written;
@@ -287,9 +292,11 @@ TEST(CodecTest, AcknowledgementsMatchTheReferenceBytes)
     EXPECT_EQ(buildAcknowledgement(kPubcompFirstByte, 1), (Bytes{0x70, 0x02, 0x00, 0x01}));      // PUBCOMP
 
     // PUBREL: the identifier, whatever 5.0 appends (reason code, properties).
-    const std::vector<std::pair<Bytes, std::optional<std::uint16_t>>> pubrels{
-        {{0x12, 0x34}, 0x1234}, {{0x12, 0x34, 0x92, 0x00}, 0x1234}, {{0x00, 0x00}, std::nullopt},
-        {{0x12}, std::nullopt}, {{}, std::nullopt}};
+    const std::vector<std::pair<Bytes, std::optional<std::uint16_t>>> pubrels{{{0x12, 0x34}, 0x1234},
+                                                                              {{0x12, 0x34, 0x92, 0x00}, 0x1234},
+                                                                              {{0x00, 0x00}, std::nullopt},
+                                                                              {{0x12}, std::nullopt},
+                                                                              {{}, std::nullopt}};
     for (const auto& [body, identifier] : pubrels) {
         EXPECT_EQ(acknowledgedPacketIdentifier(body), identifier);
     }
@@ -318,24 +325,28 @@ TEST(CodecTest, SubackCodesAndDisconnectReasonAreRead)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto suback = parseSuback(c.body, c.version);
-        EXPECT_EQ(suback ? std::optional(E{suback->packetIdentifier, suback->reasonCodes}) : std::nullopt,
-                  c.expected);
+        EXPECT_EQ(suback ? std::optional(E{suback->packetIdentifier, suback->reasonCodes}) : std::nullopt, c.expected);
     }
-    for (const auto& [code, refused] : {std::pair{0x00, false}, {0x02, false}, {0x7F, false}, {0x80, true},
-                                        {0x87, true}, {0xA2, true}}) {
+    for (const auto& [code, refused] :
+         {std::pair{0x00, false}, {0x02, false}, {0x7F, false}, {0x80, true}, {0x87, true}, {0xA2, true}}) {
         EXPECT_EQ(isRefusal(static_cast<std::uint8_t>(code)), refused) << code;
     }
 
-    EXPECT_EQ(disconnectReasonCode(Bytes{}), 0);              // 3.1.1, or 5.0 "normal"
-    EXPECT_EQ(disconnectReasonCode(Bytes{0x8B}), 0x8B);       // server shutting down
-    EXPECT_EQ(disconnectReasonCode(Bytes{0x8E, 0x00}), 0x8E); // session taken over, no properties
+    EXPECT_EQ(disconnectReasonCode(Bytes{}), 0);               // 3.1.1, or 5.0 "normal"
+    EXPECT_EQ(disconnectReasonCode(Bytes{0x8B}), 0x8B);        // server shutting down
+    EXPECT_EQ(disconnectReasonCode(Bytes{0x8E, 0x00}), 0x8E);  // session taken over, no properties
 }
 
 TEST(CodecTest, Base64MatchesRfc4648Vectors)
 {
-    const std::vector<std::pair<std::string, std::string>> vectors{
-        {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFB\xFF", "+/8="}};
+    const std::vector<std::pair<std::string, std::string>> vectors{{"", ""},
+                                                                   {"f", "Zg=="},
+                                                                   {"fo", "Zm8="},
+                                                                   {"foo", "Zm9v"},
+                                                                   {"foob", "Zm9vYg=="},
+                                                                   {"fooba", "Zm9vYmE="},
+                                                                   {"foobar", "Zm9vYmFy"},
+                                                                   {"\xFB\xFF", "+/8="}};
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(base64Encode(Bytes(plain.begin(), plain.end())), encoded);
     }

@@ -93,7 +93,7 @@ TEST_F(MQTTClientTest, PingrespStopsTheTimeoutAndAnUnansweredPingReconnectsAfter
     auto& first = connectAccepted();
     advance(5);
     feed(first, kPingresp);  // the timeout would have fired at 15 s
-    advance(10);  // a ping at 10 s, none at 15 s while that one is unanswered
+    advance(10);             // a ping at 10 s, none at 15 s while that one is unanswered
     EXPECT_EQ(count(first, kPingreqFirstByte), 2);
     advance(4.99);
     EXPECT_EQ(transport->connectionCount(), 1u);
@@ -308,8 +308,7 @@ TEST_F(MQTTClientTest, InvalidRemainingLengthClosesTheConnectionAndReconnects)
     client->setStateObserver([&] { seen.emplace_back(client->isConnected(), client->lastError()); });
     auto& connection = connectAccepted();
     feed(connection, concat({publish("home/temp", "before"), kBadLength, publish("home/temp", "after")}));
-    const std::vector<Seen> expected{
-        {true, std::nullopt}, {false, std::nullopt}, {false, ProtocolError{}}};
+    const std::vector<Seen> expected{{true, std::nullopt}, {false, std::nullopt}, {false, ProtocolError{}}};
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(connection.isCancelled());
     EXPECT_EQ(reloadSignal.count, 1);  // what came before is delivered, nothing after
@@ -326,8 +325,7 @@ TEST_F(MQTTClientTest, UndecodablePacketsAreDroppedAndTheStreamGoesOn)
     const Bytes topicNotUTF8{0x30, 0x05, 0x00, 0x02, 0xFF, 0xFF, 0x00};
     // A property length of five bytes: four at most are allowed, whatever the value.
     const Bytes fiveByteProperties{0x30, 0x0A, 0x00, 0x02, 'h', 'i', 0x80, 0x80, 0x80, 0x80, 0x00, 'x'};
-    feed(connection,
-         concat({suback, topicNotUTF8, {0x30, 0x00}, fiveByteProperties, publish("home/temp", "ok", v50)}));
+    feed(connection, concat({suback, topicNotUTF8, {0x30, 0x00}, fiveByteProperties, publish("home/temp", "ok", v50)}));
     EXPECT_EQ(*store.loadDiscoveredTopics(), (TopicSet{"home/temp"}));
     ASSERT_EQ(store.loadMessages().size(), 1u);
     EXPECT_EQ(store.loadMessages()[0].payload, "ok");

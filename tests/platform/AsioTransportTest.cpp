@@ -86,7 +86,10 @@ bool readExactly(int fd, std::size_t count, std::string& out)
 // Stands for "completed without an error" where a test waits for either.
 const TransportError kNoError{TransportError::Kind::other, "no error"};
 
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
 
 // What a connection reported, filled on the transport's thread. Declared
 // before the transport, whose destructor may still report `cancelled`.
@@ -117,7 +120,10 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, 15s, condition);
     }
-    bool waitForState(ConnectionState state) { return waitFor([&] { return countLocked(state) > 0; }); }
+    bool waitForState(ConnectionState state)
+    {
+        return waitFor([&] { return countLocked(state) > 0; });
+    }
     [[nodiscard]] int count(ConnectionState state)
     {
         const std::lock_guard lock(mutex_);
@@ -163,9 +169,8 @@ TEST(AsioTransportTest, ConnectsSendsReceivesAndReportsEndOfStream)
     ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
 
     std::optional<TransportError> sendError = kNoError;  // until the completion ran
-    connection->send(bytesOf("hello"), [&](const std::optional<TransportError>& error) {
-        recorder.add([&] { sendError = error; });
-    });
+    connection->send(bytesOf("hello"),
+                     [&](const std::optional<TransportError>& error) { recorder.add([&] { sendError = error; }); });
     // Reads until the end of the stream, one receive at a time, as the client does.
     std::string received;
     bool ended = false;
@@ -202,7 +207,8 @@ TEST(AsioTransportTest, ManySendsInFlightArriveWholeAndInOrder)
     std::vector<std::string> pieces;
     std::string expected;
     for (int i = 0; i < 60; ++i) {
-        pieces.emplace_back(i % 3 == 0 ? 200'000 : static_cast<std::size_t>(1 + i * 37), static_cast<char>('A' + i % 26));
+        pieces.emplace_back(i % 3 == 0 ? 200'000 : static_cast<std::size_t>(1 + i * 37),
+                            static_cast<char>('A' + i % 26));
         expected += pieces.back();
     }
     std::string arrived;
@@ -219,10 +225,11 @@ TEST(AsioTransportTest, ManySendsInFlightArriveWholeAndInOrder)
     // Sent before `ready`: they wait and go out in order once connected.
     std::vector<int> completionOrder;
     for (int i = 0; i < static_cast<int>(pieces.size()); ++i) {
-        connection->send(bytesOf(pieces[static_cast<std::size_t>(i)]), [&, i](const std::optional<TransportError>& error) {
-            EXPECT_EQ(error, std::nullopt);
-            recorder.add([&] { completionOrder.push_back(i); });
-        });
+        connection->send(bytesOf(pieces[static_cast<std::size_t>(i)]),
+                         [&, i](const std::optional<TransportError>& error) {
+                             EXPECT_EQ(error, std::nullopt);
+                             recorder.add([&] { completionOrder.push_back(i); });
+                         });
     }
     ASSERT_TRUE(recorder.waitFor([&] { return completionOrder.size() == pieces.size(); }));
     server.join();
@@ -261,9 +268,8 @@ TEST(AsioTransportTest, RefusedOrUnresolvableConnectionsFailWithTheirKindAndTheS
         EXPECT_EQ(recorder.count(ConnectionState::ready), 0) << c.host;
         // A failed connection refuses further work with the failure's text.
         std::optional<TransportError> sendError;
-        connection->send(bytesOf("x"), [&](const std::optional<TransportError>& error) {
-            recorder.add([&] { sendError = error; });
-        });
+        connection->send(bytesOf("x"),
+                         [&](const std::optional<TransportError>& error) { recorder.add([&] { sendError = error; }); });
         ASSERT_TRUE(recorder.waitFor([&] { return sendError.has_value(); })) << c.host;
         EXPECT_EQ(sendError, failure);
     }

@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace telvane {
 namespace {
@@ -155,8 +155,7 @@ TEST(DBusReloadSignalTest, SessionBusAddressFollowsTheEnvironment)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DBusReloadSignal::sessionBusAddress(c.dbusAddress, c.runtimeDir), c.expected)
-            << (c.dbusAddress ? c.dbusAddress : "(unset)") << " / "
-            << (c.runtimeDir ? c.runtimeDir : "(unset)");
+            << (c.dbusAddress ? c.dbusAddress : "(unset)") << " / " << (c.runtimeDir ? c.runtimeDir : "(unset)");
     }
 }
 

@@ -39,8 +39,8 @@ bool acceptsConnections(std::uint16_t port)
 }
 
 // mosquitto_pub with the payload given as `-m text` or `-f file`.
-ProcessResult publishWith(std::uint16_t port, const std::string& topic, MqttVersion version,
-                          const char* payloadOption, const std::string& payload)
+ProcessResult publishWith(std::uint16_t port, const std::string& topic, MqttVersion version, const char* payloadOption,
+                          const std::string& payload)
 {
     return runProcess({kMosquittoPub, "-h", "127.0.0.1", "-p", std::to_string(port), "-V",
                        version == MqttVersion::v5 ? "mqttv5" : "mqttv311", "-q", "0", "-t", topic, payloadOption,
@@ -122,11 +122,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
     return ProcessResult{reapProcess(spawnProcess(argv), timeout)};
 }
 
-MosquittoBroker::MosquittoBroker(MosquittoOptions options)
-    : options_(options)
-    , port_(freeLoopbackPort())
-{
-}
+MosquittoBroker::MosquittoBroker(MosquittoOptions options) : options_(options), port_(freeLoopbackPort()) {}
 
 bool MosquittoBroker::isInstalled()
 {
@@ -148,9 +144,10 @@ bool MosquittoBroker::start()
         config << "user root\n";
     }
     config << "log_dest file " << (dir_.path() / "mosquitto.log").string() << "\n";
-    config << (options_.verboseLog
-                   ? "log_type error\nlog_type warning\nlog_type notice\nlog_type information\nconnection_messages true\n"
-                   : "log_type error\n");
+    config
+        << (options_.verboseLog
+                ? "log_type error\nlog_type warning\nlog_type notice\nlog_type information\nconnection_messages true\n"
+                : "log_type error\n");
     config.close();
     // Its stderr (the warning about running as root, or why it did not
     // start) goes to the log as well.
@@ -196,8 +193,7 @@ std::string MosquittoBroker::log() const
     return text.str();
 }
 
-ProcessResult MosquittoBroker::publish(const std::string& topic, const std::string& payload,
-                                       MqttVersion version) const
+ProcessResult MosquittoBroker::publish(const std::string& topic, const std::string& payload, MqttVersion version) const
 {
     return publishWith(port_, topic, version, "-m", payload);
 }

@@ -21,15 +21,20 @@ namespace telvane::test {
 class ScriptedConnection final : public Connection {
 public:
     ScriptedConnection(SerialQueue& queue, std::string host, std::uint16_t port, double connectTimeoutSeconds)
-        : queue_(queue), host_(std::move(host)), port_(port), connectTimeoutSeconds_(connectTimeoutSeconds)
-    {
-    }
+        : queue_(queue),
+          host_(std::move(host)),
+          port_(port),
+          connectTimeoutSeconds_(connectTimeoutSeconds)
+    {}
 
     void setStateHandler(StateHandler handler) override
     {
         locked([&] { stateHandler_ = std::move(handler); });
     }
-    void start() override { locked([this] { isStarted_ = true; }); }
+    void start() override
+    {
+        locked([this] { isStarted_ = true; });
+    }
     // Recorded and completed successfully; after cancel() or failSends()
     // completed with an error and not recorded.
     void send(Bytes data, SendCompletion completion) override;
@@ -65,10 +70,19 @@ public:
     [[nodiscard]] const std::string& host() const { return host_; }
     [[nodiscard]] std::uint16_t port() const { return port_; }
     [[nodiscard]] double connectTimeoutSeconds() const { return connectTimeoutSeconds_; }
-    [[nodiscard]] bool isStarted() const { return locked([this] { return isStarted_; }); }
-    [[nodiscard]] bool isCancelled() const { return locked([this] { return isCancelled_; }); }
+    [[nodiscard]] bool isStarted() const
+    {
+        return locked([this] { return isStarted_; });
+    }
+    [[nodiscard]] bool isCancelled() const
+    {
+        return locked([this] { return isCancelled_; });
+    }
     // Every recorded send, one framed packet each, in order.
-    [[nodiscard]] std::vector<Bytes> sent() const { return locked([this] { return sent_; }); }
+    [[nodiscard]] std::vector<Bytes> sent() const
+    {
+        return locked([this] { return sent_; });
+    }
 
 private:
     template <typename Step>
@@ -112,10 +126,7 @@ public:
     }
 
     // Every connection made, oldest first.
-    [[nodiscard]] const std::vector<std::shared_ptr<ScriptedConnection>>& connections() const
-    {
-        return connections_;
-    }
+    [[nodiscard]] const std::vector<std::shared_ptr<ScriptedConnection>>& connections() const { return connections_; }
     [[nodiscard]] std::size_t connectionCount() const { return connections_.size(); }
     // The newest connection; the test must have seen one made.
     [[nodiscard]] ScriptedConnection& last() const { return *connections_.back(); }

@@ -76,8 +76,8 @@ std::shared_ptr<VirtualEventLoop::TimerEntry> VirtualEventLoop::nextDueBy(double
     std::erase_if(timers_, [](const auto& entry) { return !entry->isValid; });
     std::shared_ptr<TimerEntry> next;
     for (const auto& entry : timers_) {
-        if (entry->due <= deadline &&
-            (!next || entry->due < next->due || (entry->due == next->due && entry->sequence < next->sequence))) {
+        if (entry->due <= deadline
+            && (!next || entry->due < next->due || (entry->due == next->due && entry->sequence < next->sequence))) {
             next = entry;
         }
     }

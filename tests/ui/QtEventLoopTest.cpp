@@ -46,7 +46,9 @@ TEST(QtEventLoopTest, TimersFireOnceOrUntilInvalidatedAndNotAtAllOnceTheirHandle
         }
     });
     loop.schedule(Seconds(0.01), false, [&] { cancelledFired = true; }).invalidate();
-    { TimerHandle dropped = loop.schedule(Seconds(0.01), false, [&] { cancelledFired = true; }); }
+    {
+        TimerHandle dropped = loop.schedule(Seconds(0.01), false, [&] { cancelledFired = true; });
+    }
     ASSERT_TRUE(QTest::qWaitFor([&] { return repeated == 3 && once == 1; }, 5000));
     QTest::qWait(60);
     EXPECT_EQ(once, 1);

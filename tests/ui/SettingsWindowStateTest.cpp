@@ -18,11 +18,12 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
 {
     const std::vector<SaveTrigger> triggers{
         {"button", [](SettingsWindowState& s) { s.saveAndReconnect(); }, {"a", "b"}, {"b", "a"}},
-        {"protocol change", [](SettingsWindowState& s) { s.selectProtocolVersion(MQTTProtocolVersion::mqtt50); },
-         {"a", "b"}, {"b", "a"}},
-        {"topic removal", [](SettingsWindowState& s) { s.removeTopic("b"); }, {"a"}, {"a"}},
-        {"topic added in the picker", [](SettingsWindowState& s) { s.addTopic(" c "); }, {"a", "b", "c"},
+        {"protocol change",
+         [](SettingsWindowState& s) { s.selectProtocolVersion(MQTTProtocolVersion::mqtt50); },
+         {"a", "b"},
          {"b", "a"}},
+        {"topic removal", [](SettingsWindowState& s) { s.removeTopic("b"); }, {"a"}, {"a"}},
+        {"topic added in the picker", [](SettingsWindowState& s) { s.addTopic(" c "); }, {"a", "b", "c"}, {"b", "a"}},
     };
     for (const auto& trigger : triggers) {
         SCOPED_TRACE(trigger.name);
@@ -97,8 +98,9 @@ TEST_F(StateTest, PortTextThatIsNotAPortKeepsThePreviousPort)
         std::uint16_t port;
     };
     const std::vector<Case> cases{
-        {"1884", 1884},   {"65536", 1884}, {"abc", 1884}, {"", 1884},         {"-1", 1884},
-        {"65535", 65535}, {"0", 0},        {" 1885 ", 1885}, {"99999999999999999999", 1885},
+        {"1884", 1884}, {"65536", 1884},  {"abc", 1884},
+        {"", 1884},     {"-1", 1884},     {"65535", 65535},
+        {"0", 0},       {" 1885 ", 1885}, {"99999999999999999999", 1885},
     };
     seed(configWithTopics({}));
     auto& state = makeState();
@@ -120,10 +122,10 @@ TEST_F(StateTest, DisplayNamesAreTrimmedOfTabsAndUnicodeSpacesAndABlankNameRemov
         {"  Wohn zimmer\t", "Wohn zimmer"},
         {"\u00A0\u1680\u2000\u200A\u202F\u205F\u3000Bad\u3000", "Bad"},
         {" \r\nFlur\n ", "\r\nFlur\n"},  // line breaks are not blanks
-        {"\u200BK", "\u200BK"},              // nor is a zero width space (a format character)
-        {"\u00E0 ", "\u00E0"},               // the last byte of "à" is 0xA0, as in U+00A0
-        {"\xFF ", "\xFF"},                   // invalid bytes stay, blanks around them go
-        {" \xC3", "\xC3"},                   // a truncated sequence is not a blank
+        {"\u200BK", "\u200BK"},          // nor is a zero width space (a format character)
+        {"\u00E0 ", "\u00E0"},           // the last byte of "à" is 0xA0, as in U+00A0
+        {"\xFF ", "\xFF"},               // invalid bytes stay, blanks around them go
+        {" \xC3", "\xC3"},               // a truncated sequence is not a blank
         {" \t\u00A0\u3000", std::nullopt},
         {"", std::nullopt},
     };

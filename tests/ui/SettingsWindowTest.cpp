@@ -37,10 +37,10 @@ TEST_F(SettingsWindowTest, EveryControlIsNamedForScreenReaders)
     openWindow();
     // A field takes its name from the label whose buddy it is.
     for (const auto& [name, field] : std::vector<std::pair<QString, const char*>>{{"Host", "hostField"},
-                                                                                 {"Port", "portField"},
-                                                                                 {"Client ID", "clientIdField"},
-                                                                                 {"Benutzername", "usernameField"},
-                                                                                 {"Passwort", "passwordField"}}) {
+                                                                                  {"Port", "portField"},
+                                                                                  {"Client ID", "clientIdField"},
+                                                                                  {"Benutzername", "usernameField"},
+                                                                                  {"Passwort", "passwordField"}}) {
         EXPECT_EQ(accessibleName(find<QLineEdit>(field)), name);
     }
     EXPECT_EQ(accessibleName(findForTopic<QLineEdit>("topicLabelField", "home/temp")), "Anzeigename für home/temp");
