@@ -63,5 +63,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded by Qt at run time, so dpkg-shlibdeps cannot see them: the platform
 # plugins (X11, Wayland) and the SVG icon engine.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# The broker search asks the system's Avahi daemon; without it the search says so.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
