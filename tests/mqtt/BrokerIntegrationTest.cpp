@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,7 @@ constexpr const char* kTemperature = "sensors/temperature";
 constexpr const char* kRaw = "sensors/raw";
 constexpr const char* kUnconfigured = "garden/humidity";
 // Process start-up, the connect itself and the probe interval.
-constexpr auto kSlack = 2s;
+constexpr auto kSlack = 3s;
 
 double secondsSince(Clock::time_point start)
 {
@@ -208,6 +209,10 @@ TEST_P(BrokerIntegrationTest, SessionTakenOverIsShownAndReconnectedAfterFiveSeco
                             store_.loadConfig().clientID, "-t", "nothing", "-V", isV5() ? "mqttv5" : "mqttv311"});
     ASSERT_TRUE(loop_.runUntil([&] { return !client_->isConnected(); }, 5s)) << broker_.log();
     const auto lostAt = Clock::now();
+    // The thief has done its part; left running, its own reconnects would take
+    // the session back again while ours is being checked.
+    ::kill(thief, SIGTERM);
+    test::reapProcess(thief, 2s);
     // The stream ends; a 5.0 broker may say why first ("session taken over", 0x8E).
     auto shown = client_->lastError();
     if (shown && std::holds_alternative<TransportError>(*shown)) {
@@ -216,10 +221,8 @@ TEST_P(BrokerIntegrationTest, SessionTakenOverIsShownAndReconnectedAfterFiveSeco
     const ClientError closed = TransportError{TransportError::Kind::connectionClosed, ""};
     EXPECT_TRUE(shown == closed || (isV5() && shown == ClientError(DisconnectedByBroker{0x8E})))
         << errorKind(client_->lastError());
-    // Our reconnect takes the session back from the thief.
     ASSERT_TRUE(waitUntilSubscribed(lostAt + 5s + kSlack)) << errorKind(client_->lastError());
     EXPECT_GT(secondsSince(lostAt), 4.5) << "reconnected before the 5 s were up";
-    test::reapProcess(thief, 2s);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, BrokerIntegrationTest,
