@@ -23,6 +23,7 @@
 #include "platform/ConfigChangedSignal.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
+#include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
@@ -44,17 +45,8 @@ using namespace telvane;
 
 const std::string kTopic = "home/big";
 
-class NoReload final : public ReloadSignal {
-public:
-    void emitReload() override {}
-};
-
-class Disconnected final : public ConnectionStatus {
-public:
-    [[nodiscard]] bool isConnected() const override { return false; }
-    [[nodiscard]] std::optional<ClientError> lastError() const override { return std::nullopt; }
-    void setObserver(std::function<void()>) override {}
-};
+using test::Disconnected;
+using test::NoReload;
 
 // 10,000 leaf paths; `variant` changes the values, not the paths.
 std::string largePayload(bool flat, std::int64_t variant = 0)

@@ -14,6 +14,7 @@
 #include "platform/ConfigChangedSignal.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
+#include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
@@ -46,17 +47,8 @@ private:
     telvane::test::TempDir dir_;
 };
 
-class NoReload final : public ReloadSignal {
-public:
-    void emitReload() override {}
-};
-
-class Disconnected final : public ConnectionStatus {
-public:
-    [[nodiscard]] bool isConnected() const override { return false; }
-    [[nodiscard]] std::optional<ClientError> lastError() const override { return std::nullopt; }
-    void setObserver(std::function<void()>) override {}
-};
+using test::Disconnected;
+using test::NoReload;
 
 // Topics shaped like a busy broker (sites, rooms, devices and a few
 // readings), or all on the top level, where the picker sorts every one of
