@@ -76,7 +76,7 @@ TEST_F(RecentMessagesBoxTest, PayloadsShowTwoPlainTextLinesAtMostAndTheTimeOfDay
     EXPECT_EQ(shown("messageTimeLabel").front(), expected);
 }
 
-TEST_F(RecentMessagesBoxTest, HugePayloadsShowTheirStartAndAreDescribedInPart)
+TEST_F(RecentMessagesBoxTest, HugePayloadsShowOnlyTheirStartAndAShortDescription)
 {
     // 4 MB of three-byte characters, and the same as one long word: only the start is laid out.
     std::string euros;
