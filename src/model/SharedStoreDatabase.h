@@ -32,6 +32,10 @@ inline constexpr int kBusyTimeoutMs = 20;
 inline constexpr Seconds kRetryInterval{0.25};
 // At exit a kept document gets one longer wait before it would be lost.
 inline constexpr int kFinalBusyTimeoutMs = 3000;
+// Setting up waits as long: a widget polling for the store can hold a read
+// lock on the new, still empty file just when journal_mode=WAL needs it
+// exclusively, and a store that fails to open stays unusable for the run.
+inline constexpr int kSetUpBusyTimeoutMs = 3000;
 
 // The schema is the widget contract. WAL lets the widget read while Telvane
 // writes. synchronous=NORMAL keeps the file consistent after a power loss
@@ -122,7 +126,7 @@ struct SharedStore::Database {
             != SQLITE_OK) {
             return nullptr;
         }
-        sqlite3_busy_timeout(database->db, store_detail::kBusyTimeoutMs);
+        sqlite3_busy_timeout(database->db, store_detail::kSetUpBusyTimeoutMs);
         // A file that is not a database fails here and is left as it is.
         if (sqlite3_exec(database->db, store_detail::kSetUpStatements, nullptr, nullptr, nullptr) != SQLITE_OK
             || !database->prepare(store_detail::kSelectValue, &database->selectValue)
@@ -130,6 +134,7 @@ struct SharedStore::Database {
             || !database->prepare(store_detail::kDataVersion, &database->dataVersion)) {
             return nullptr;
         }
+        sqlite3_busy_timeout(database->db, store_detail::kBusyTimeoutMs);
         database->knownVersion = database->currentDataVersion();
         return database;
     }

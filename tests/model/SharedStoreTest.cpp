@@ -353,6 +353,27 @@ TEST_F(SharedStoreTest, NeitherAReaderInATransactionNorABriefWriterLosesAWrite)
     EXPECT_EQ(widget.get("discoveredTopics"), R"(["s"])");
 }
 
+// A widget started before Telvane polls the path and may open the new,
+// still empty file just as the store sets it up; its read lock must only
+// delay the set-up, not leave Telvane without a store for the whole run.
+TEST_F(SharedStoreTest, AReaderOfTheNewEmptyFileDelaysTheSetUpButDoesNotBreakIt)
+{
+    fs::create_directories(dbPath().parent_path());
+    std::ofstream(dbPath()).flush();
+    OtherConnection widget(dbPath(), SQLITE_OPEN_READONLY);
+    widget.exec("BEGIN");
+    EXPECT_EQ(widget.query("SELECT count(*) FROM sqlite_master"), "0");  // holds the read lock
+    std::thread release([&widget] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        widget.exec("COMMIT");
+    });
+    SharedStore store(dbPath());
+    release.join();
+    ASSERT_TRUE(store.isAvailable());
+    store.saveMessages({message("t", 1)});
+    EXPECT_EQ(OtherConnection(dbPath()).get("messages"), encoded({message("t", 1)}));
+}
+
 TEST_F(SharedStoreTest, UnusableLocationsGiveAStoreWithoutSuiteThatReadsDefaults)
 {
     const fs::path regularFile = temp_.path() / "file";
