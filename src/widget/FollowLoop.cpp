@@ -64,12 +64,14 @@ public:
     int run(int signalFd)
     {
         auto now = Clock::now();
+        // The version before the first read: a commit between the two then
+        // shows as a change at the next poll instead of going unseen.
+        lastVersion_ = reader_ ? reader_->version() : std::nullopt;
         if (!render(now)) {
             return status_;
         }
         nextTick_ = now + seconds(options_.tickSeconds);
         nextPoll_ = now + kPollInterval;
-        lastVersion_ = reader_ ? reader_->version() : std::nullopt;
         for (;;) {
             std::array<pollfd, 4> fds{};
             fds[0] = {signalFd, POLLIN, 0};
