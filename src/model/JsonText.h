@@ -13,6 +13,10 @@ namespace telvane {
 // bytes that are not UTF-8 are replaced by U+FFFD.
 [[nodiscard]] std::string encodeJsonDocument(const nlohmann::ordered_json& value);
 
+// Appends `text` as a JSON string exactly as encodeJsonDocument writes it,
+// for documents put together without building the JSON value first.
+void appendJsonString(std::string& out, std::string_view text);
+
 // Parses a JSON text strictly (RFC 8259, UTF-8, no comments, no trailing
 // data). Returns no value on any syntax error; never throws.
 [[nodiscard]] std::optional<nlohmann::ordered_json> parseJsonDocument(std::string_view text);

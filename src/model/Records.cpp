@@ -335,6 +335,37 @@ Json toJson(const std::vector<MQTTDisplayItem>& items)
     return listToJson(items);
 }
 
+std::string encodeMessagesDocument(const std::vector<MQTTMessage>& messages)
+{
+    std::size_t size = 2;
+    for (const auto& m : messages) {
+        size += m.topic.size() + m.payload.size() + 64;
+    }
+    std::string text;
+    text.reserve(size);
+    text.push_back('[');
+    for (const auto& m : messages) {
+        if (&m != &messages.front()) {
+            text.push_back(',');
+        }
+        text.push_back('{');
+        appendJsonString(text, kTopic);
+        text.push_back(':');
+        appendJsonString(text, m.topic);
+        text.push_back(',');
+        appendJsonString(text, kPayload);
+        text.push_back(':');
+        appendJsonString(text, m.payload);
+        text.push_back(',');
+        appendJsonString(text, kTimestamp);
+        text.push_back(':');
+        text.append(encodeJsonDocument(timestampJson(m.timestamp)));
+        text.push_back('}');
+    }
+    text.push_back(']');
+    return text;
+}
+
 std::optional<std::vector<MQTTMessage>> messagesFromJson(const Json& j)
 {
     return listFromJson<MQTTMessage>(j, messageFromJson);

@@ -115,6 +115,9 @@ struct MQTTDisplayItem {
 [[nodiscard]] Json toJson(const std::vector<MQTTMessage>& messages);
 [[nodiscard]] Json toJson(const std::vector<MQTTDisplayItem>& items);
 [[nodiscard]] std::optional<std::vector<MQTTMessage>> messagesFromJson(const Json& json);
+// The text encodeJsonDocument(toJson(messages)) gives, without building the
+// JSON value first: payloads can be megabytes, and each copy of one counts.
+[[nodiscard]] std::string encodeMessagesDocument(const std::vector<MQTTMessage>& messages);
 [[nodiscard]] std::optional<std::vector<MQTTDisplayItem>> displayItemsFromJson(const Json& json);
 
 }  // namespace telvane

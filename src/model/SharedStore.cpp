@@ -120,18 +120,25 @@ void SharedStore::saveConfig(const MQTTConfig& config)
 
 std::vector<MQTTMessage> SharedStore::loadMessages()
 {
+    return *messagesSnapshot();
+}
+
+std::shared_ptr<const std::vector<MQTTMessage>> SharedStore::messagesSnapshot()
+{
     if (!database_) {
-        return {};
+        static const auto none = std::make_shared<const std::vector<MQTTMessage>>();
+        return none;
     }
     database_->synchronize();
     if (!database_->messages) {
-        database_->messages = database_->read<std::vector<MQTTMessage>>(kMessagesKey, messagesFromJson)
-                                  .value_or(std::vector<MQTTMessage>{});
+        database_->messages = std::make_shared<const std::vector<MQTTMessage>>(
+            database_->read<std::vector<MQTTMessage>>(kMessagesKey, messagesFromJson)
+                .value_or(std::vector<MQTTMessage>{}));
     }
-    return *database_->messages;
+    return database_->messages;
 }
 
-void SharedStore::saveMessages(const std::vector<MQTTMessage>& messages)
+void SharedStore::saveMessages(std::vector<MQTTMessage> messages)
 {
     if (!database_) {
         return;
@@ -144,25 +151,28 @@ void SharedStore::saveMessages(const std::vector<MQTTMessage>& messages)
     if (!encodable) {
         return;
     }
-    database_->store(kMessagesKey, toJson(messages), database_->messages, messages);
+    auto text = encodeMessagesDocument(messages);
+    database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages));
 }
 
 void SharedStore::appendMessage(const MQTTMessage& message, std::size_t maxCount)
 {
-    appendMessages({message}, maxCount);
+    std::vector<MQTTMessage> added;
+    added.push_back(message);
+    appendMessages(std::move(added), maxCount);
 }
 
-void SharedStore::appendMessages(const std::vector<MQTTMessage>& added, std::size_t maxCount)
+void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount)
 {
     auto messages = loadMessages();
-    for (const auto& message : added) {
+    for (auto& message : added) {
         std::erase_if(messages, [&](const MQTTMessage& m) { return m.topic == message.topic; });
-        messages.insert(messages.begin(), message);
+        messages.insert(messages.begin(), std::move(message));
     }
     if (messages.size() > maxCount) {
         messages.resize(maxCount);
     }
-    saveMessages(messages);
+    saveMessages(std::move(messages));
 }
 
 void SharedStore::pruneMessages(const std::vector<std::string>& keepingTopics)
@@ -170,8 +180,8 @@ void SharedStore::pruneMessages(const std::vector<std::string>& keepingTopics)
     const std::unordered_set<std::string> keep(keepingTopics.begin(), keepingTopics.end());
     auto kept = loadMessages();
     std::erase_if(kept, [&](const MQTTMessage& m) { return !keep.contains(m.topic); });
-    if (kept.size() != loadMessages().size()) {
-        saveMessages(kept);
+    if (kept.size() != messagesSnapshot()->size()) {
+        saveMessages(std::move(kept));
     }
 }
 

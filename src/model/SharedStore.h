@@ -63,11 +63,14 @@ public:
     void saveConfig(const MQTTConfig& config);
 
     [[nodiscard]] std::vector<MQTTMessage> loadMessages();
-    void saveMessages(const std::vector<MQTTMessage>& messages);
+    // The same list without copying it: the snapshot never changes; a later
+    // write or another connection's commit gives a new one.
+    [[nodiscard]] std::shared_ptr<const std::vector<MQTTMessage>> messagesSnapshot();
+    void saveMessages(std::vector<MQTTMessage> messages);
     // Replaces the topic's entry, puts the message first, keeps maxCount.
     void appendMessage(const MQTTMessage& message, std::size_t maxCount);
     // appendMessage for each of `added` in order, with one write.
-    void appendMessages(const std::vector<MQTTMessage>& added, std::size_t maxCount);
+    void appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount);
     // Keeps only messages whose topic is exactly one of `keepingTopics`;
     // writes only when something was dropped.
     void pruneMessages(const std::vector<std::string>& keepingTopics);

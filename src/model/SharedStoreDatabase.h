@@ -85,7 +85,9 @@ struct SharedStore::Database {
     std::optional<std::int64_t> knownVersion;  // none: unknown, trust no cache
 
     std::optional<MQTTConfig> config;
-    std::optional<std::vector<MQTTMessage>> messages;
+    // Shared, not copied: a payload can be megabytes, and the window holds
+    // the list between its refresh ticks.
+    std::shared_ptr<const std::vector<MQTTMessage>> messages;
     std::optional<std::vector<MQTTDisplayItem>> displayItems;
     std::shared_ptr<const TopicSet> discoveredTopics;
 
@@ -293,20 +295,37 @@ struct SharedStore::Database {
     template <typename T>
     void store(const char* key, const Json& json, std::optional<T>& cache, T value)
     {
-        std::string text = encodeJsonDocument(json);
+        storeText(key, encodeJsonDocument(json), cache, std::move(value));
+    }
+
+    // store() for a document already encoded.
+    template <typename Cache, typename T>
+    void storeText(const char* key, std::string text, Cache& cache, T value)
+    {
         const bool lossless = store_detail::encodedLosslessly(text);
         switch (put(key, std::move(text))) {
         case Outcome::written:
             if (lossless) {
-                cache = std::move(value);
+                setCache(cache, std::move(value));
             } else {
                 cache.reset();
             }
             break;
-        case Outcome::kept: cache = std::move(value); break;
+        case Outcome::kept: setCache(cache, std::move(value)); break;
         case Outcome::failed: cache.reset(); break;
         }
         synchronize();
+    }
+
+    template <typename T>
+    static void setCache(std::optional<T>& cache, T value)
+    {
+        cache = std::move(value);
+    }
+    template <typename T>
+    static void setCache(std::shared_ptr<const T>& cache, T value)
+    {
+        cache = std::make_shared<const T>(std::move(value));
     }
 };
 

@@ -48,7 +48,8 @@ void DisplayItemsEditor::setNewItemTopic(std::string topic)
 
 DisplayItemsEditor::ParsedPayload* DisplayItemsEditor::latestPayload(const std::string& topic)
 {
-    const auto& messages = window_.messages();
+    const auto& snapshot = window_.messagesSnapshot();
+    const auto& messages = *snapshot;
     const auto message =
         std::find_if(messages.begin(), messages.end(), [&](const MQTTMessage& m) { return m.topic == topic; });
     if (message == messages.end()) {
@@ -57,11 +58,15 @@ DisplayItemsEditor::ParsedPayload* DisplayItemsEditor::latestPayload(const std::
     }
     const auto [entry, added] = parsed_.try_emplace(topic);
     ParsedPayload& parsed = entry->second;
-    if (!added && parsed.payload == message->payload) {
+    // The same list holds the same message; a new list (the store read
+    // again) may still hold the same payload.
+    const bool unchanged = !added && (parsed.source == snapshot || parsed.message->payload == message->payload);
+    parsed.source = snapshot;
+    parsed.message = &*message;
+    if (unchanged) {
         return &parsed;
     }
-    parsed.payload = message->payload;
-    auto json = parseJSONPayload(parsed.payload);
+    auto json = parseJSONPayload(message->payload);
     parsed.json = json ? std::make_shared<const Json>(std::move(*json)) : nullptr;
     parsed.values.clear();
     if (parsed.paths && topic == newItemTopic_) {

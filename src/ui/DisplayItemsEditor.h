@@ -110,7 +110,11 @@ public:
 
 private:
     struct ParsedPayload {
-        std::string payload;
+        // The message parsed, inside the list that holds it (kept alive
+        // here, so the address stays valid): no copy of a huge payload, and
+        // the same message as last tick is recognised without comparing it.
+        std::shared_ptr<const std::vector<MQTTMessage>> source;
+        const MQTTMessage* message = nullptr;
         std::shared_ptr<const Json> json;           // null: not JSON
         std::shared_ptr<const Paths> paths;         // filled on first use
         std::map<std::string, std::string> values;  // display texts by path, filled on use

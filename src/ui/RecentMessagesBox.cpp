@@ -92,15 +92,26 @@ RecentMessagesBox::RecentMessagesBox(QWidget* parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 }
 
-void RecentMessagesBox::setMessages(const std::vector<MQTTMessage>& messages)
+void RecentMessagesBox::setMessages(std::vector<MQTTMessage> messages)
 {
-    const std::size_t count = std::min(messages.size(), kMaxRows);
-    const auto first = messages.begin();
-    const auto last = first + static_cast<std::ptrdiff_t>(count);
-    if (std::equal(first, last, shown_.begin(), shown_.end())) {
+    setMessages(std::make_shared<const std::vector<MQTTMessage>>(std::move(messages)));
+}
+
+void RecentMessagesBox::setMessages(std::shared_ptr<const std::vector<MQTTMessage>> messages)
+{
+    if (!messages || messages == shown_) {
         return;
     }
-    shown_.assign(first, last);
+    const std::size_t count = std::min(messages->size(), kMaxRows);
+    const auto first = messages->begin();
+    const auto last = first + static_cast<std::ptrdiff_t>(count);
+    if (shown_
+        && std::equal(first, last, shown_->begin(), shown_->begin() + static_cast<std::ptrdiff_t>(shownCount_))) {
+        shown_ = std::move(messages);  // the same rows: keep them, forget the old list
+        return;
+    }
+    shown_ = std::move(messages);
+    shownCount_ = count;
 
     // Everything but the trailing stretch.
     while (rowsLayout_->count() > 1) {
@@ -108,11 +119,11 @@ void RecentMessagesBox::setMessages(const std::vector<MQTTMessage>& messages)
         delete item->widget();
         delete item;
     }
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        rowsLayout_->insertWidget(static_cast<int>(i), messageRow(shown_[i], rowsLayout_->parentWidget()));
+    for (std::size_t i = 0; i < shownCount_; ++i) {
+        rowsLayout_->insertWidget(static_cast<int>(i), messageRow((*shown_)[i], rowsLayout_->parentWidget()));
     }
-    emptyLabel_->setVisible(shown_.empty());
-    scrollArea_->setVisible(!shown_.empty());
+    emptyLabel_->setVisible(shownCount_ == 0);
+    scrollArea_->setVisible(shownCount_ != 0);
 }
 
 QString RecentMessagesBox::timeOfDay(const Date& timestamp)

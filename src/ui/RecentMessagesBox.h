@@ -6,6 +6,7 @@
 
 #include <QGroupBox>
 
+#include <memory>
 #include <vector>
 
 class QLabel;
@@ -24,8 +25,10 @@ public:
 
     // Shows the first kMaxRows of `messages` (newest first, as stored), each
     // as topic, at most two lines of payload and the time of day. Rows are
-    // rebuilt only when what they show changed.
-    void setMessages(const std::vector<MQTTMessage>& messages);
+    // rebuilt only when what they show changed; the same list as last time
+    // is not even compared.
+    void setMessages(std::shared_ptr<const std::vector<MQTTMessage>> messages);
+    void setMessages(std::vector<MQTTMessage> messages);
 
     // The time of day of `timestamp` in the locale's short time format.
     [[nodiscard]] static QString timeOfDay(const Date& timestamp);
@@ -34,7 +37,9 @@ private:
     QLabel* emptyLabel_;
     QScrollArea* scrollArea_;
     QVBoxLayout* rowsLayout_;
-    std::vector<MQTTMessage> shown_;
+    // What the rows show: the first shownCount_ messages of shown_.
+    std::shared_ptr<const std::vector<MQTTMessage>> shown_;
+    std::size_t shownCount_ = 0;
 };
 
 }  // namespace telvane

@@ -128,7 +128,7 @@ void SettingsWindow::build(BrokerDiscovery& discovery)
     picker_ = new TopicPickerDialog(*state_, this);
     brokerSearch_ = new BrokerSearchDialog(*state_, discovery, this);
 
-    messagesBox_->setMessages(state_->messages());
+    messagesBox_->setMessages(state_->messagesSnapshot());
     state_->setChangeObserver([this](SettingsWindowState::Changes changes) { stateChanged(changes); });
     status_.setObserver([this] { statusChanged(); });
     statusChanged();
@@ -143,7 +143,7 @@ void SettingsWindow::stateChanged(SettingsWindowState::Changes changes)
         topicsBox_->refresh();
     }
     if ((changes & SettingsWindowState::kMessagesChanged) != 0) {
-        messagesBox_->setMessages(state_->messages());
+        messagesBox_->setMessages(state_->messagesSnapshot());
     }
     constexpr SettingsWindowState::Changes kDisplayItemsBoxShows =
         SettingsWindowState::kConfigChanged | SettingsWindowState::kMessagesChanged

@@ -27,7 +27,7 @@ SettingsWindowState::SettingsWindowState(SharedStore& store, EventLoop& mainLoop
       reloadSignal_(reloadSignal),
       configChanged_(configChanged),
       config_(store.loadConfig()),
-      messages_(store.loadMessages()),
+      messages_(store.messagesSnapshot()),
       displayItems_(store.loadDisplayItems()),
       discoveredTopics_(store.loadDiscoveredTopics()),
       protocolVersion_(config_.protocolVersion),
@@ -68,7 +68,7 @@ void SettingsWindowState::saveAndReconnect()
 {
     store_.saveConfig(config_);
     store_.pruneMessages(config_.topics);
-    messages_ = store_.loadMessages();
+    messages_ = store_.messagesSnapshot();
     notify(kMessagesChanged);
     configChanged_.post();
     reloadWidgets();
@@ -87,7 +87,7 @@ void SettingsWindowState::reloadWidgets()
 
 void SettingsWindowState::refreshFromStore()
 {
-    messages_ = store_.loadMessages();
+    messages_ = store_.messagesSnapshot();
     displayItems_ = store_.loadDisplayItems();
     // Only the picker's refresh button reads the discovered topics, and the
     // set may hold 100,000 topics that take tens of milliseconds to decode

@@ -61,7 +61,10 @@ public:
     void setChangeObserver(std::function<void(Changes)> observer);
 
     [[nodiscard]] const MQTTConfig& config() const { return config_; }
-    [[nodiscard]] const std::vector<MQTTMessage>& messages() const { return messages_; }
+    [[nodiscard]] const std::vector<MQTTMessage>& messages() const { return *messages_; }
+    // The same list, shared: the same pointer on the next tick means nothing
+    // changed (comparing a megabyte payload is what that saves).
+    [[nodiscard]] const std::shared_ptr<const std::vector<MQTTMessage>>& messagesSnapshot() const { return messages_; }
     [[nodiscard]] const std::vector<MQTTDisplayItem>& displayItems() const { return displayItems_; }
     [[nodiscard]] const TopicSet& discoveredTopics() const { return *discoveredTopics_; }
     // The selection of the protocol control, kept apart from config().
@@ -185,7 +188,7 @@ private:
     std::function<void(Changes)> observer_;
 
     MQTTConfig config_;
-    std::vector<MQTTMessage> messages_;
+    std::shared_ptr<const std::vector<MQTTMessage>> messages_;
     std::vector<MQTTDisplayItem> displayItems_;
     std::shared_ptr<const TopicSet> discoveredTopics_;
     MQTTProtocolVersion protocolVersion_;

@@ -53,7 +53,7 @@ TEST_F(RecentMessagesBoxTest, ShowsAtMostTenRowsNewestFirstAndTheEmptyTextWithou
     EXPECT_EQ(shown("messageTopicLabel").front(), "t/7");
     EXPECT_EQ(shown("messagePayloadLabel").front(), "neu");
 
-    box_.setMessages({});
+    box_.setMessages(std::vector<MQTTMessage>{});
     EXPECT_TRUE(shown("messageTopicLabel").isEmpty());
     EXPECT_TRUE(empty->isVisible());
     EXPECT_EQ(empty->text(), "Noch keine Nachrichten empfangen.");
