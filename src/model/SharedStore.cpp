@@ -155,10 +155,10 @@ void SharedStore::saveMessages(std::vector<MQTTMessage> messages)
     database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages));
 }
 
-void SharedStore::appendMessage(const MQTTMessage& message, std::size_t maxCount)
+void SharedStore::appendMessage(MQTTMessage message, std::size_t maxCount)
 {
     std::vector<MQTTMessage> added;
-    added.push_back(message);
+    added.push_back(std::move(message));
     appendMessages(std::move(added), maxCount);
 }
 

@@ -68,7 +68,7 @@ public:
     [[nodiscard]] std::shared_ptr<const std::vector<MQTTMessage>> messagesSnapshot();
     void saveMessages(std::vector<MQTTMessage> messages);
     // Replaces the topic's entry, puts the message first, keeps maxCount.
-    void appendMessage(const MQTTMessage& message, std::size_t maxCount);
+    void appendMessage(MQTTMessage message, std::size_t maxCount);
     // appendMessage for each of `added` in order, with one write.
     void appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount);
     // Keeps only messages whose topic is exactly one of `keepingTopics`;

@@ -7,6 +7,7 @@
 #include "model/JsonText.h"
 #include "model/PrivateFiles.h"
 #include "model/SharedStore.h"
+#include "model/WalCheckpointer.h"
 
 #include <sqlite3.h>
 
@@ -92,6 +93,7 @@ struct SharedStore::Database {
     std::shared_ptr<const TopicSet> discoveredTopics;
 
     EventLoop* retryLoop = nullptr;
+    std::unique_ptr<WalCheckpointer> checkpointer;
     TimerHandle retryTimer;
     std::function<void()> pendingWrittenObserver;
     // Documents kept back by another connection's lock, oldest first; at
@@ -109,6 +111,7 @@ struct SharedStore::Database {
             sqlite3_busy_timeout(db, store_detail::kFinalBusyTimeoutMs);
             writePending();
         }
+        checkpointer.reset();
         sqlite3_finalize(selectValue);
         sqlite3_finalize(upsertValue);
         sqlite3_finalize(dataVersion);
@@ -137,6 +140,7 @@ struct SharedStore::Database {
             return nullptr;
         }
         sqlite3_busy_timeout(database->db, store_detail::kBusyTimeoutMs);
+        database->checkpointer = std::make_unique<WalCheckpointer>(database->db, path);
         database->knownVersion = database->currentDataVersion();
         return database;
     }

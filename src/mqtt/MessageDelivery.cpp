@@ -49,9 +49,13 @@ void MessageDelivery::finishBatch()
     if (std::exchange(hasUnsavedStoredTopic_, false)) {
         saveTopics();
     }
-    const auto messages = std::exchange(batch_, {});
-    store_.appendMessages(messages, kMaxStoredMessages);
-    if (onMessage_) {
+    auto messages = std::exchange(batch_, {});
+    if (!onMessage_) {
+        // The app has no observer: the batch moves into the store, since a
+        // payload can be megabytes.
+        store_.appendMessages(std::move(messages), kMaxStoredMessages);
+    } else {
+        store_.appendMessages(messages, kMaxStoredMessages);
         const auto callback = onMessage_;
         for (const auto& message : messages) {
             callback(message);

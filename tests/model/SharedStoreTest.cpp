@@ -374,6 +374,22 @@ TEST_F(SharedStoreTest, AReaderOfTheNewEmptyFileDelaysTheSetUpButDoesNotBreakIt)
     EXPECT_EQ(OtherConnection(dbPath()).get("messages"), encoded({message("t", 1)}));
 }
 
+// The log is copied back into the database file by a thread of the store's
+// own, not inside the main thread's commits; it must still happen, or the
+// -wal file would grow by every document written.
+TEST_F(SharedStoreTest, TheWriteAheadLogIsCopiedBackAndReusedWhileWritesGoOn)
+{
+    SharedStore store(dbPath());
+    const std::string payload(1 << 20, 'p');  // about 260 pages a write
+    for (int i = 0; i < 24; ++i) {
+        store.saveMessages({message("t", i, payload)});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto logSize = fs::file_size(dbPath().string() + "-wal");
+    EXPECT_LT(logSize, 12u << 20) << "24 MB were written; a log that is never copied back holds all of it";
+    EXPECT_EQ(OtherConnection(dbPath(), SQLITE_OPEN_READONLY).get("messages"), encoded({message("t", 23, payload)}));
+}
+
 TEST_F(SharedStoreTest, UnusableLocationsGiveAStoreWithoutSuiteThatReadsDefaults)
 {
     const fs::path regularFile = temp_.path() / "file";

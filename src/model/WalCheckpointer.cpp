@@ -1,0 +1,89 @@
+#include "model/WalCheckpointer.h"
+
+#include <sqlite3.h>
+
+namespace telvane {
+
+namespace {
+
+// A writer of another process may hold the lock; a passive checkpoint does
+// not wait for it anyway, and the next commit asks again.
+constexpr int kBusyTimeoutMs = 100;
+
+}  // namespace
+
+WalCheckpointer::WalCheckpointer(sqlite3* db, std::filesystem::path path)
+    : db_(db),
+      path_(std::move(path)),
+      thread_([this] { run(); })
+{
+    sqlite3_wal_hook(db_, &WalCheckpointer::onCommit, this);
+}
+
+WalCheckpointer::~WalCheckpointer()
+{
+    sqlite3_wal_hook(db_, nullptr, nullptr);
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void WalCheckpointer::request()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        requested_ = true;
+    }
+    wake_.notify_one();
+}
+
+int WalCheckpointer::checkpointsRun()
+{
+    const std::lock_guard lock(mutex_);
+    return checkpointsRun_;
+}
+
+int WalCheckpointer::onCommit(void* self, sqlite3* /*db*/, const char* /*name*/, int pages)
+{
+    if (pages >= kPagesBeforeCheckpoint) {
+        static_cast<WalCheckpointer*>(self)->request();
+    }
+    return SQLITE_OK;
+}
+
+void WalCheckpointer::run()
+{
+    sqlite3* own = nullptr;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return requested_ || stopping_; });
+        if (stopping_) {
+            break;
+        }
+        requested_ = false;
+        lock.unlock();
+        if (own == nullptr) {
+            if (sqlite3_open_v2(path_.c_str(), &own, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
+                == SQLITE_OK) {
+                sqlite3_busy_timeout(own, kBusyTimeoutMs);
+            } else {
+                sqlite3_close_v2(own);  // tried again at the next request
+                own = nullptr;
+            }
+        }
+        if (own != nullptr) {
+            sqlite3_wal_checkpoint_v2(own, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        lock.lock();
+        ++checkpointsRun_;
+    }
+    lock.unlock();
+    // Closed before the store's own connection, so that the last one to
+    // close (which checkpoints everything and removes the log) is the store's.
+    sqlite3_close_v2(own);
+}
+
+}  // namespace telvane
