@@ -12,10 +12,7 @@ constexpr int kBusyTimeoutMs = 100;
 
 }  // namespace
 
-WalCheckpointer::WalCheckpointer(sqlite3* db, std::filesystem::path path)
-    : db_(db),
-      path_(std::move(path)),
-      thread_([this] { run(); })
+WalCheckpointer::WalCheckpointer(sqlite3* db, std::filesystem::path path) : db_(db), path_(std::move(path))
 {
     sqlite3_wal_hook(db_, &WalCheckpointer::onCommit, this);
 }
@@ -28,7 +25,9 @@ WalCheckpointer::~WalCheckpointer()
         stopping_ = true;
     }
     wake_.notify_one();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 void WalCheckpointer::request()
@@ -36,6 +35,10 @@ void WalCheckpointer::request()
     {
         const std::lock_guard lock(mutex_);
         requested_ = true;
+        if (!thread_.joinable()) {
+            // Started at the first long log: a small store never needs it.
+            thread_ = std::thread([this] { run(); });
+        }
     }
     wake_.notify_one();
 }

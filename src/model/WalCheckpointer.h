@@ -22,13 +22,15 @@ public:
 
     // Installs itself as `db`'s WAL hook, which turns SQLite's automatic
     // checkpoint off. The thread opens its own connection to `path`.
+    // request() and the destructor are called on the thread that uses `db`.
     WalCheckpointer(sqlite3* db, std::filesystem::path path);
     // Waits for a checkpoint under way, then stops. `db` must still be open.
     ~WalCheckpointer();
     WalCheckpointer(const WalCheckpointer&) = delete;
     WalCheckpointer& operator=(const WalCheckpointer&) = delete;
 
-    // Thread-safe and cheap: wakes the thread for one passive checkpoint.
+    // Thread-safe and cheap: wakes the thread (started at the first call)
+    // for one passive checkpoint.
     void request();
 
     // For tests: the checkpoints run so far.
