@@ -30,7 +30,8 @@ public:
     // reload signal. It may use the store.
     void setOnMessage(std::function<void(const MQTTMessage&)> onMessage);
 
-    // One received PUBLISH of the current batch (one read). `configuredTopics`
+    // One received PUBLISH of the current batch (the reads that reached the
+    // main thread one after another). `configuredTopics`
     // are the topics of the connection it came on. A message of a configured
     // topic is stored at finishBatch().
     void deliver(const std::string& topic, std::string payload, const std::vector<std::string>& configuredTopics);
@@ -40,6 +41,8 @@ public:
     // reload signal. Other new topics are written within
     // kTopicsWriteInterval.
     void finishBatch();
+    // True when finishBatch() has messages to store.
+    [[nodiscard]] bool hasBatch() const { return !batch_.empty(); }
 
 private:
     void loadKnownTopics();

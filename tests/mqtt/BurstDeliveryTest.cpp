@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,41 @@ TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneRe
     EXPECT_EQ(storedPayloads(), (Strings{"a=alone", "c=59", "b=58"}));
     EXPECT_EQ(writes(), 2);
     EXPECT_EQ(reloadSignal.count, 2);
+}
+
+TEST_F(BurstDeliveryTest, ReadsThatQueueUpOnTheMainLoopEndAsOneBatch)
+{
+    saveConfig([](MQTTConfig& config) { config.topics = {"a", "b", "c"}; });
+    countWrites("messages");
+    // The network on a queue of its own, as on the client's thread: reads
+    // arrive while the main loop does not run.
+    VirtualEventLoop network;
+    const auto networkTransport = std::make_shared<ScriptedTransport>(network);
+    client = MQTTClient::create(loop, networkTransport, store, reloadSignal);
+    // Gone before the network queue it posts to.
+    const std::unique_ptr<void, std::function<void(void*)>> dropClient(this, [this](void*) { client.reset(); });
+    const auto settle = [&] {
+        while (network.runUntilIdle() + loop.runUntilIdle() > 0) {
+        }
+    };
+    client->connect();
+    settle();
+    auto& connection = networkTransport->last();
+    connection.reportState(ConnectionState::ready);
+    settle();
+    connection.feed(connack(0));
+    settle();
+    ASSERT_TRUE(client->isConnected());
+
+    for (const char* topic : {"a", "unconfigured", "b", "c", "a"}) {
+        connection.feed(publish(topic, std::string("to ") + topic));
+        network.runUntilIdle();
+    }
+    EXPECT_EQ(writes(), 0) << "nothing is written before the main loop runs";
+    loop.runUntilIdle();
+    EXPECT_EQ(storedPayloads(), (Strings{"a=to a", "c=to c", "b=to b"}));
+    EXPECT_EQ(writes(), 1);
+    EXPECT_EQ(reloadSignal.count, 1);
 }
 
 TEST_F(BurstDeliveryTest, AFloodOfNewTopicsIsWrittenAFewTimesASecondAndAMessageBehindItAtOnce)
