@@ -164,13 +164,21 @@ void SharedStore::appendMessage(MQTTMessage message, std::size_t maxCount)
 
 void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount)
 {
-    auto messages = loadMessages();
-    for (auto& message : added) {
-        std::erase_if(messages, [&](const MQTTMessage& m) { return m.topic == message.topic; });
-        messages.insert(messages.begin(), std::move(message));
+    // The same as replacing and putting first one message after the other,
+    // in one pass from the newest: a batch can hold thousands.
+    std::vector<MQTTMessage> messages;
+    std::unordered_set<std::string> topics;
+    for (auto it = added.rbegin(); it != added.rend() && messages.size() < maxCount; ++it) {
+        if (!topics.contains(it->topic)) {
+            topics.insert(it->topic);
+            messages.push_back(std::move(*it));
+        }
     }
-    if (messages.size() > maxCount) {
-        messages.resize(maxCount);
+    const auto stored = messagesSnapshot();
+    for (auto it = stored->begin(); it != stored->end() && messages.size() < maxCount; ++it) {
+        if (!topics.contains(it->topic)) {
+            messages.push_back(*it);
+        }
     }
     saveMessages(std::move(messages));
 }

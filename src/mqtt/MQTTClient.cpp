@@ -83,7 +83,7 @@ MQTTClient::MQTTClient(EventLoop& mainLoop, std::shared_ptr<Transport> transport
 MQTTClient::~MQTTClient()
 {
     // What was received is stored, even when the batch's end never ran.
-    delivery_.finishBatch();
+    delivery_.flush();
     if (session_) {
         session_->isOpen = false;
         session_->connection->cancel();

@@ -43,9 +43,14 @@ void MessageDelivery::deliver(const std::string& topic, std::string payload,
 
 void MessageDelivery::finishBatch()
 {
-    if (batch_.empty()) {
+    if (batch_.empty() || spacingTimer_) {
         return;
     }
+    writeBatch();
+}
+
+void MessageDelivery::writeBatch()
+{
     if (std::exchange(hasUnsavedStoredTopic_, false)) {
         saveTopics();
     }
@@ -62,6 +67,21 @@ void MessageDelivery::finishBatch()
         }
     }
     reloadSignal_.emitReload();
+    spacingTimer_ = mainLoop_.schedule(kMessagesWriteSpacing, false, [this] {
+        spacingTimer_.invalidate();
+        if (!batch_.empty()) {
+            writeBatch();
+        }
+    });
+}
+
+void MessageDelivery::flush()
+{
+    spacingTimer_.invalidate();
+    if (!batch_.empty()) {
+        writeBatch();
+        spacingTimer_.invalidate();
+    }
 }
 
 void MessageDelivery::loadKnownTopics()

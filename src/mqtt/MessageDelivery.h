@@ -22,6 +22,12 @@ public:
     // While new topics keep coming, the discovered topics are written at most
     // this often.
     static constexpr Seconds kTopicsWriteInterval{0.25};
+    // While messages of configured topics keep coming, the messages are
+    // written (and the widget told) at most this often; the first message
+    // after a quiet spell is written at once. Each write is a transaction
+    // with its own file locks, which at thousands a second cost more than
+    // receiving the messages did; widgets redraw a few times a second anyway.
+    static constexpr Seconds kMessagesWriteSpacing{0.05};
 
     // All three must outlive the delivery.
     MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop);
@@ -38,10 +44,13 @@ public:
     // The end of one batch: its stored messages are applied in order with one
     // write of the messages, after the discovered topics when one of their
     // topics is new, then onMessage runs for each and the widget gets one
-    // reload signal. Other new topics are written within
-    // kTopicsWriteInterval.
+    // reload signal. Within kMessagesWriteSpacing of the last write the batch
+    // waits and joins the next ones instead. Other new topics are written
+    // within kTopicsWriteInterval.
     void finishBatch();
-    // True when finishBatch() has messages to store.
+    // Writes what waits now, spacing or not (at the end of the client).
+    void flush();
+    // True when messages wait to be stored.
     [[nodiscard]] bool hasBatch() const { return !batch_.empty(); }
 
 private:
@@ -64,8 +73,13 @@ private:
     bool isLoaded_ = false;
     TimerHandle topicsTimer_;
 
+    void writeBatch();
+
     std::vector<MQTTMessage> batch_;  // the batch's messages to store, in order
     bool hasUnsavedStoredTopic_ = false;
+    // Runs for kMessagesWriteSpacing after each write of the messages; a
+    // batch that ends meanwhile is written when it runs out.
+    TimerHandle spacingTimer_;
 };
 
 }  // namespace telvane

@@ -78,11 +78,22 @@ TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneRe
     EXPECT_EQ(writes(), 1);
     EXPECT_EQ(reloadSignal.count, 1);
 
-    // A single message behaves as it always did.
-    feed(connection, publish("a", "alone"));
-    EXPECT_EQ(storedPayloads(), (Strings{"a=alone", "c=59", "b=58"}));
+    // Right after a write, messages wait for the spacing to run out and
+    // are written together.
+    feed(connection, publish("b", "soon"));
+    feed(connection, publish("c", "sooner"));
+    EXPECT_EQ(writes(), 1);
+    advance(MessageDelivery::kMessagesWriteSpacing.count());
+    EXPECT_EQ(storedPayloads(), (Strings{"c=sooner", "b=soon", "a=57"}));
     EXPECT_EQ(writes(), 2);
     EXPECT_EQ(reloadSignal.count, 2);
+
+    // After a quiet spell a single message behaves as it always did.
+    advance(MessageDelivery::kMessagesWriteSpacing.count());
+    feed(connection, publish("a", "alone"));
+    EXPECT_EQ(storedPayloads(), (Strings{"a=alone", "c=sooner", "b=soon"}));
+    EXPECT_EQ(writes(), 3);
+    EXPECT_EQ(reloadSignal.count, 3);
 }
 
 TEST_F(BurstDeliveryTest, ReadsThatQueueUpOnTheMainLoopEndAsOneBatch)
@@ -144,6 +155,7 @@ TEST_F(BurstDeliveryTest, AFloodOfNewTopicsIsWrittenAFewTimesASecondAndAMessageB
     const auto discovered = SharedStore(dir.path() / "defaults.sqlite3").loadDiscoveredTopics();
     EXPECT_EQ(discovered->size(), topics + 1);
     EXPECT_TRUE(discovered->contains("home/temp"));
+    advance(MessageDelivery::kMessagesWriteSpacing.count());
     EXPECT_EQ(loop.activeTimerCount(), 1u) << "only the keep-alive is left";
 }
 

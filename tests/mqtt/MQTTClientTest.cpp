@@ -257,18 +257,23 @@ TEST_F(MQTTClientTest, PacketsAreDeliveredInOrderWhateverTheReadBoundaries)
         payloads.push_back(message.payload);
     });
     auto& connection = connectReady();
-    feed(connection, concat({connack(0), publish("a", "1"), publish("b", "2")}));
+    // Each read after the spacing of stored messages ran out.
+    const auto feedApart = [&](const Bytes& bytes) {
+        feed(connection, bytes);
+        advance(MessageDelivery::kMessagesWriteSpacing.count());
+    };
+    feedApart(concat({connack(0), publish("a", "1"), publish("b", "2")}));
     EXPECT_EQ(payloads, (Strings{"1", "2"}));
 
     // One split across two reads is delivered once, after the second.
     const Bytes split = publish("a", "3");
-    feed(connection, Bytes(split.begin(), split.begin() + 4));
+    feedApart(Bytes(split.begin(), split.begin() + 4));
     EXPECT_EQ(payloads.size(), 2u);
-    feed(connection, concat({Bytes(split.begin() + 4, split.end()), publish("b", "4")}));
+    feedApart(concat({Bytes(split.begin() + 4, split.end()), publish("b", "4")}));
     EXPECT_EQ(payloads, (Strings{"1", "2", "3", "4"}));
 
     const std::string large(10'000, 'x');  // larger than one read
-    feed(connection, publish("a", large));
+    feedApart(publish("a", large));
     EXPECT_EQ(payloads, (Strings{"1", "2", "3", "4", large}));
     EXPECT_EQ(reloadSignal.count, 3);  // one per read that stored something
 }
