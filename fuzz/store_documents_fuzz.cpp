@@ -52,7 +52,7 @@ std::string libraryText(const Json& json)
 
 std::string encodedDocument(const std::vector<MQTTMessage>& messages)
 {
-    const std::string text = encodeMessagesDocument(messages);
+    std::string text = encodeMessagesDocument(messages);
     FUZZ_CHECK(text == encodeJsonDocument(toJson(messages)));
     return text;
 }
