@@ -21,7 +21,9 @@ bool isLocked(const std::filesystem::path& path)
 // The shell's sleep outlives a killed shell for a while; with no output of
 // ours open it keeps nothing waiting for it.
 OutsideWriter::OutsideWriter(const std::filesystem::path& path)
-    : pid_(spawnProcess({"/usr/bin/sqlite3", path.string(), "BEGIN IMMEDIATE;",
+    // The busy timeout rides out the moment isLocked() below holds the lock
+    // itself; without it the shell's BEGIN fails and it never takes the lock.
+    : pid_(spawnProcess({"/usr/bin/sqlite3", path.string(), ".timeout 5000", "BEGIN IMMEDIATE;",
                          "INSERT OR REPLACE INTO defaults VALUES('outside', x'00');", ".shell sleep 30"},
                         std::nullopt, "/dev/null"))
 {
