@@ -8,6 +8,7 @@
 //
 // Usage: payload_bench [MEGABYTES]   (default 20)
 
+#include "ResidentMemory.h"
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
@@ -39,20 +40,6 @@ using Clock = std::chrono::steady_clock;
 
 using test::Disconnected;
 using test::NoReload;
-
-double residentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kib = 0;
-            status >> kib;
-            return kib / 1024.0;
-        }
-    }
-    return 0;
-}
 
 double peakMiB()
 {
@@ -145,6 +132,6 @@ int main(int argc, char** argv)
     std::printf("  slowest resize          %9.1f ms   baseline %6.1f ms\n", big.resizeMax, small.resizeMax);
     std::printf("  peak resident memory    %9.1f MiB  baseline %6.1f MiB (before the big run)   target < 200 MiB\n",
                 peakMiB(), before);
-    std::printf("  resident memory after   %9.1f MiB\n", residentMiB());
+    std::printf("  resident memory after   %9.1f MiB\n", bench::residentMiB());
     return 0;
 }

@@ -3,6 +3,7 @@
 // figure comes with the same figure of a bare Qt window (app_empty_window)
 // measured in the same run, and their ratio.
 
+#include "../ResidentMemory.h"
 #include "model/SharedStore.h"
 
 #include <benchmark/benchmark.h>
@@ -48,21 +49,6 @@ std::filesystem::path makeTempDir()
     return pattern;
 }
 
-double residentMiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kib = 0;
-            status >> kib;
-            return kib / 1024.0;
-        }
-        status.ignore(4096, '\n');
-    }
-    return 0;
-}
-
 // Starts `executable --quit-after-shown quitAfterMs`, times the line
 // "shown" on its stdout, samples its resident memory `sampleAfterMs` later
 // (when positive) and collects its peak at exit.
@@ -103,7 +89,7 @@ Run runOnce(const char* executable, int quitAfterMs, int sampleAfterMs)
     run.secondsToShown = std::chrono::duration<double>(Clock::now() - start).count();
     if (sampleAfterMs > 0) {
         ::usleep(static_cast<useconds_t>(sampleAfterMs) * 1000U);
-        run.residentMiB = residentMiB(pid);
+        run.residentMiB = bench::residentMiB(pid);
     }
     // Drain until the child closes stdout, so it never blocks on a full pipe.
     while (::read(pipeFds[0], &c, 1) == 1) {

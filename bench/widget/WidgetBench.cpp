@@ -12,6 +12,7 @@
 //
 // Runs itself under dbus-run-session: the storm goes to a private bus.
 
+#include "../ResidentMemory.h"
 #include "model/SharedStore.h"
 
 #include <systemd/sd-bus.h>
@@ -103,21 +104,6 @@ double cpuSeconds(pid_t pid)
         }
     }
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-double residentMiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kib = 0;
-            status >> kib;
-            return kib / 1024.0;
-        }
-        status.ignore(4096, '\n');
-    }
-    return 0;
 }
 
 std::filesystem::path seedStore(const std::filesystem::path& root)
@@ -300,7 +286,7 @@ double windowResidentMiB(std::vector<std::string> argv)
     while (::read(fds[0], &c, 1) == 1 && c != '\n') {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kWindowSettleMs));
-    const double mib = residentMiB(pid);
+    const double mib = bench::residentMiB(pid);
     while (::read(fds[0], &c, 1) == 1) {
     }
     ::close(fds[0]);
