@@ -38,6 +38,11 @@ namespace {
 
 using Core = AsioTransport::Core;
 
+// How long a receive waits before reading while the peer streams: at most
+// this much added latency for a message, and one read per this interval
+// instead of one per message.
+constexpr std::chrono::microseconds kGatherDelay{1000};
+
 TransportError::Kind kindOf(const asio::error_code& error)
 {
     using Kind = TransportError::Kind;
@@ -80,7 +85,8 @@ public:
               std::chrono::duration<double>(timeoutSeconds > 0 ? timeoutSeconds : 0))),
           resolver_(core_->io),
           socket_(core_->io),
-          deadline_(core_->io)
+          deadline_(core_->io),
+          gather_(core_->io)
     {}
 
     void setStateHandler(StateHandler handler) override { stateHandler_ = std::move(handler); }
@@ -251,6 +257,7 @@ private:
     {
         asio::error_code ignored;
         deadline_.cancel();
+        gather_.cancel();
         resolver_.cancel();
         socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
@@ -324,10 +331,36 @@ private:
         }
         maximum = std::max<std::size_t>(maximum, 1);
         minimum = std::clamp<std::size_t>(minimum, 1, maximum);
+        if (!isStreaming_) {
+            readOnQueue(minimum, maximum, std::move(completion));
+            return;
+        }
+        // A broker forwarding a busy stream writes each message on its own;
+        // reading each on its own costs a wake-up of this thread and of the
+        // client's, which is most of the time a message takes. Waiting a
+        // moment lets what follows arrive and be read at once.
+        gather_.expires_after(kGatherDelay);
+        gather_.async_wait([self = shared_from_this(), minimum, maximum,
+                            completion = std::move(completion)](const asio::error_code&) mutable {
+            if (self->phase_ != Phase::ready) {
+                completion({}, false, describe(self->endedError()));
+                return;
+            }
+            self->readOnQueue(minimum, maximum, std::move(completion));
+        });
+    }
+
+    void readOnQueue(std::size_t minimum, std::size_t maximum, ReceiveCompletion completion)
+    {
         auto buffer = std::make_shared<Bytes>(maximum);
+        const auto started = std::chrono::steady_clock::now();
         asio::async_read(socket_, asio::buffer(*buffer), asio::transfer_at_least(minimum),
-                         [self = shared_from_this(), buffer, completion = std::move(completion)](
+                         [self = shared_from_this(), buffer, started, completion = std::move(completion)](
                              const asio::error_code& error, std::size_t received) mutable {
+                             // Data that was there at once, but not a full buffer
+                             // (more is waiting then): the peer is streaming.
+                             self->isStreaming_ = !error && received < buffer->size()
+                                                  && std::chrono::steady_clock::now() - started < kGatherDelay;
                              buffer->resize(received);
                              self->onReceived(std::move(*buffer), error, completion);
                          });
@@ -354,6 +387,7 @@ private:
     asio::ip::tcp::resolver resolver_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer deadline_;
+    asio::steady_timer gather_;  // delays a receive while the peer streams
     StateHandler stateHandler_;
 
     // Touched on the queue only.
@@ -362,6 +396,7 @@ private:
     bool writing_ = false;
     asio::error_code failure_;              // set with Phase::failed
     std::optional<RemoteEndpoint> remote_;  // set before `ready` is reported
+    bool isStreaming_ = false;              // the last read found data waiting
 };
 
 }  // namespace

@@ -239,6 +239,80 @@ TEST(AsioTransportTest, ManySendsInFlightArriveWholeAndInOrder)
     EXPECT_TRUE(arrived == expected) << "the byte stream was reordered or torn";
 }
 
+// A peer that writes many small pieces shortly after each other, as a broker
+// forwarding a busy stream does: they arrive whole and in order, in reads
+// that each gather what arrived within a millisecond or so rather than one
+// read per piece, and a receive waiting to gather still ends with cancel().
+TEST(AsioTransportTest, AStreamOfSmallWritesIsReadInFewerLargerReads)
+{
+    constexpr int kPieces = 300;
+    std::string expected;
+    for (int i = 0; i < kPieces; ++i) {
+        expected += "piece" + std::to_string(1000 + i);
+    }
+    for (const bool peerCloses : {true, false}) {
+        SCOPED_TRACE(peerCloses ? "peer closes" : "client cancels");
+        LoopbackServer server([&expected, peerCloses](int fd) {
+            for (std::size_t offset = 0; offset < expected.size(); offset += 9) {
+                EXPECT_EQ(::write(fd, expected.data() + offset, 9), 9);
+                std::this_thread::sleep_for(100us);
+            }
+            if (!peerCloses) {
+                std::string ignored;
+                (void)readExactly(fd, 1, ignored);  // until the client closes
+            }
+        });
+        Recorder recorder;
+        AsioTransport transport;
+        auto connection = transport.makeConnection("127.0.0.1", server.port(), 10.0);
+        connection->setStateHandler(recorder.stateHandler());
+        connection->start();
+        ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
+
+        std::string received;
+        int reads = 0;
+        std::chrono::steady_clock::time_point firstRead;
+        std::chrono::steady_clock::time_point lastRead;
+        bool ended = false;
+        std::optional<TransportError> receiveError;
+        std::function<void()> receiveNext = [&] {
+            connection->receive(1, 4096, [&](Bytes data, bool isComplete, const std::optional<TransportError>& error) {
+                const auto now = std::chrono::steady_clock::now();
+                recorder.add([&] {
+                    if (!data.empty()) {
+                        firstRead = reads++ == 0 ? now : firstRead;
+                        lastRead = now;
+                    }
+                    received.append(data.begin(), data.end());
+                    receiveError = error;
+                    ended = isComplete;
+                });
+                if (!isComplete && !error) {
+                    receiveNext();
+                }
+            });
+        };
+        receiveNext();
+
+        ASSERT_TRUE(recorder.waitFor([&] { return received.size() == expected.size() || receiveError || ended; }));
+        EXPECT_TRUE(received == expected) << "the byte stream was torn";
+        if (peerCloses) {
+            ASSERT_TRUE(recorder.waitFor([&] { return ended || receiveError.has_value(); }));
+            EXPECT_TRUE(ended);
+            EXPECT_EQ(receiveError, std::nullopt);
+        } else {
+            // The receive issued after the last piece is waiting, perhaps to gather.
+            connection->cancel();
+            ASSERT_TRUE(recorder.waitFor([&] { return receiveError.has_value(); }));
+            EXPECT_EQ(recorder.count(ConnectionState::cancelled), 1);
+        }
+        // A slow peer (a loaded machine) makes reads rarer too: each read
+        // but the first gathers at least about a millisecond of the stream.
+        const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(lastRead - firstRead).count();
+        EXPECT_LE(reads, span + 10) << reads << " reads for " << kPieces << " pieces in " << span << " ms";
+    }
+}
+
 TEST(AsioTransportTest, RefusedOrUnresolvableConnectionsFailWithTheirKindAndTheSystemsText)
 {
     using Kind = TransportError::Kind;
