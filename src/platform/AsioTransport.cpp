@@ -357,10 +357,16 @@ private:
         asio::async_read(socket_, asio::buffer(*buffer), asio::transfer_at_least(minimum),
                          [self = shared_from_this(), buffer, started, completion = std::move(completion)](
                              const asio::error_code& error, std::size_t received) mutable {
-                             // Data that was there at once, but not a full buffer
-                             // (more is waiting then): the peer is streaming.
-                             self->isStreaming_ = !error && received < buffer->size()
-                                                  && std::chrono::steady_clock::now() - started < kGatherDelay;
+                             // Data there at once but less than a full buffer, twice
+                             // in a row: a peer writing many small pieces. A full
+                             // buffer means more is waiting; a bulk transfer has
+                             // them in between, and a read that waited long means
+                             // the peer is idle.
+                             const bool isQuickAndShort =
+                                 !error && received < buffer->size()
+                                 && std::chrono::steady_clock::now() - started < kGatherDelay;
+                             self->isStreaming_ = isQuickAndShort && self->wasQuickAndShort_;
+                             self->wasQuickAndShort_ = isQuickAndShort;
                              buffer->resize(received);
                              self->onReceived(std::move(*buffer), error, completion);
                          });
@@ -396,7 +402,8 @@ private:
     bool writing_ = false;
     asio::error_code failure_;              // set with Phase::failed
     std::optional<RemoteEndpoint> remote_;  // set before `ready` is reported
-    bool isStreaming_ = false;              // the last read found data waiting
+    bool isStreaming_ = false;              // the next receive waits to gather
+    bool wasQuickAndShort_ = false;         // the last read found less than a buffer waiting
 };
 
 }  // namespace
