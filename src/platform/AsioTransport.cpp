@@ -362,9 +362,8 @@ private:
                              // buffer means more is waiting; a bulk transfer has
                              // them in between, and a read that waited long means
                              // the peer is idle.
-                             const bool isQuickAndShort =
-                                 !error && received < buffer->size()
-                                 && std::chrono::steady_clock::now() - started < kGatherDelay;
+                             const bool isQuickAndShort = !error && received < buffer->size()
+                                                          && std::chrono::steady_clock::now() - started < kGatherDelay;
                              self->isStreaming_ = isQuickAndShort && self->wasQuickAndShort_;
                              self->wasQuickAndShort_ = isQuickAndShort;
                              buffer->resize(received);
