@@ -390,6 +390,14 @@ void runBroker(const Scenario& scenario, long count, int version)
     printRow("Telvane", telvane, count);
     printRow("mosquitto_sub", baseline, count);
     printRatios(telvane, baseline);
+    if (telvane.received > count) {
+        // MQTT 5.0 lets a broker send a message once per matching
+        // subscription, and Telvane subscribes to its topics and to "#".
+        Measurement messages = telvane;
+        messages.received = count;
+        std::printf("  the broker sent Telvane %ld packets for %ld messages; per message:\n", telvane.received, count);
+        printRatios(messages, baseline);
+    }
     std::printf("  target: received/sent 1.0 and rate ratio >= 0.95%s\n",
                 scenario.configured ? " (stored >= 20000 msg/s)" : "");
 }
