@@ -8,8 +8,11 @@
 //        broker is the limit and the subscriber has to keep up with it.
 // Each for (a) 1,000 topics that are only discovered and (b) 10 configured
 // topics (each message stored and a reload requested).
+// Run 3: one bulk transfer (a 20 MB payload, say) read through the transport
+//        in the client's read size, against a blocking read() loop of the
+//        same size: reading a busy stream in gathered pieces must not slow it.
 //
-// Usage: ingest_bench [--count N] [--broker-count N] [--version 4|5] [--runs 1a,1b,2a,2b]
+// Usage: ingest_bench [--count N] [--broker-count N] [--version 4|5] [--runs 1a,1b,2a,2b,3]
 
 #include "model/SharedStore.h"
 #include "mqtt/MQTTClient.h"
@@ -18,14 +21,21 @@
 #include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -402,6 +412,156 @@ void runBroker(const Scenario& scenario, long count, int version)
                 scenario.configured ? " (stored >= 20000 msg/s)" : "");
 }
 
+// ---- Run 3: bulk transfer --------------------------------------------------
+
+constexpr std::size_t kBulkBytes = 20'000'000;
+constexpr std::size_t kClientReadSize = 4096;  // what the client asks of each read
+
+// A listening socket on 127.0.0.1 whose one accepted connection gets
+// `kBulkBytes` written as fast as the socket takes them, then is closed.
+class BulkSender {
+public:
+    BulkSender()
+    {
+        listening_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (::bind(listening_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listening_, 1) != 0
+            || ::getsockname(listening_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        sender_ = std::thread([this, data = std::string(kBulkBytes, 'x')] {
+            const int peer = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (peer < 0) {
+                return;
+            }
+            for (std::size_t sent = 0; sent < data.size();) {
+                const auto n = ::write(peer, data.data() + sent, std::min<std::size_t>(65536, data.size() - sent));
+                if (n <= 0) {
+                    break;
+                }
+                sent += static_cast<std::size_t>(n);
+            }
+            ::close(peer);
+        });
+    }
+    BulkSender(const BulkSender&) = delete;
+    BulkSender& operator=(const BulkSender&) = delete;
+    ~BulkSender()
+    {
+        ::shutdown(listening_, SHUT_RDWR);
+        if (sender_.joinable()) {
+            sender_.join();
+        }
+        ::close(listening_);
+    }
+    [[nodiscard]] std::uint16_t port() const { return port_; }
+
+private:
+    int listening_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread sender_;
+};
+
+struct BulkMeasurement {
+    std::size_t bytes = 0;
+    long reads = 0;
+    double seconds = 0;
+};
+
+BulkMeasurement readBulkBlocking()
+{
+    BulkSender sender;
+    BulkMeasurement result;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(sender.port());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        std::vector<char> buffer(kClientReadSize);
+        const auto begin = Clock::now();
+        for (ssize_t n = 0; (n = ::read(fd, buffer.data(), buffer.size())) > 0;) {
+            result.bytes += static_cast<std::size_t>(n);
+            ++result.reads;
+        }
+        result.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    }
+    ::close(fd);
+    return result;
+}
+
+BulkMeasurement readBulkThroughTransport()
+{
+    BulkSender sender;
+    AsioTransport transport;
+    auto connection = transport.makeConnection("127.0.0.1", sender.port(), 10.0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ready = false;
+    bool done = false;
+    connection->setStateHandler([&](ConnectionState state, const std::optional<TransportError>&) {
+        const std::lock_guard lock(mutex);
+        ready = ready || state == ConnectionState::ready;
+        done = done || state == ConnectionState::failed;
+        changed.notify_all();
+    });
+    connection->start();
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return ready || done; });
+    }
+    BulkMeasurement result;
+    Clock::time_point end;
+    const auto begin = Clock::now();
+    // Completions run on the transport's thread, one at a time.
+    std::function<void()> receiveNext = [&] {
+        connection->receive(1, kClientReadSize,
+                            [&](const Bytes& data, bool isComplete, const std::optional<TransportError>& error) {
+                                result.bytes += data.size();
+                                ++result.reads;
+                                if (isComplete || error) {
+                                    const std::lock_guard lock(mutex);
+                                    end = Clock::now();
+                                    done = true;
+                                    changed.notify_all();
+                                    return;
+                                }
+                                receiveNext();
+                            });
+    };
+    if (ready) {
+        receiveNext();
+    }
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::seconds(60), [&] { return done; });
+    result.seconds = std::chrono::duration<double>(end - begin).count();
+    return result;
+}
+
+void runBulk()
+{
+    std::printf("\nrun 3, one bulk transfer of %zu bytes on loopback, %zu-byte reads\n", kBulkBytes, kClientReadSize);
+    constexpr int kRounds = 9;
+    std::vector<double> transport;
+    std::vector<double> blocking;
+    for (int round = 0; round < kRounds; ++round) {
+        const auto through = readBulkThroughTransport();
+        const auto plain = readBulkBlocking();
+        std::printf("  round %d: transport %7.1f ms (%ld reads, %zu bytes)   blocking read() %7.1f ms (%ld reads)\n",
+                    round + 1, through.seconds * 1000, through.reads, through.bytes, plain.seconds * 1000, plain.reads);
+        transport.push_back(through.bytes == kBulkBytes ? through.seconds : 1e9);
+        blocking.push_back(plain.seconds);
+    }
+    std::sort(transport.begin(), transport.end());
+    std::sort(blocking.begin(), blocking.end());
+    std::printf("  median: transport %.1f ms, blocking read() %.1f ms: %.2fx\n", transport[kRounds / 2] * 1000,
+                blocking[kRounds / 2] * 1000, transport[kRounds / 2] / blocking[kRounds / 2]);
+}
+
 }  // namespace
 }  // namespace telvane
 
@@ -410,7 +570,7 @@ int main(int argc, char** argv)
     long count = 1'000'000;
     long brokerCount = 200'000;
     int version = 4;
-    std::string runs = "1a,1b,2a,2b";
+    std::string runs = "1a,1b,2a,2b,3";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--count") {
@@ -442,6 +602,9 @@ int main(int argc, char** argv)
     }
     if (wanted("2b")) {
         telvane::runBroker(telvane::kStored, brokerCount, version);
+    }
+    if (wanted("3")) {
+        telvane::runBulk();
     }
     return 0;
 }
