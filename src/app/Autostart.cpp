@@ -13,7 +13,7 @@ bool isAbsolute(const char* value)
     return value != nullptr && value[0] == '/';
 }
 
-// An Exec argument as the freedesktop.org Desktop Entry Specification wants it: quoted when
+// An Exec argument as desktop entry files want it: quoted when
 // it holds a reserved character, with ", `, $ and \ escaped inside the
 // quotes; a literal % is written twice.
 std::string execArgument(const std::string& argument)
