@@ -423,16 +423,10 @@ class BulkSender {
 public:
     BulkSender()
     {
-        listening_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (::bind(listening_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listening_, 1) != 0
-            || ::getsockname(listening_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        listening_ = test::listenOnLoopback(port_, 1);
+        if (listening_ < 0) {
             return;
         }
-        port_ = ntohs(address.sin_port);
         sender_ = std::thread([this, data = std::string(kBulkBytes, 'x')] {
             const int peer = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
             if (peer < 0) {

@@ -41,14 +41,8 @@ class ListeningSocket {
 public:
     ListeningSocket()
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        EXPECT_TRUE(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd_, 16) == 0
-                    && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-        port_ = ntohs(address.sin_port);
+        fd_ = test::listenOnLoopback(port_, 16);
+        EXPECT_GE(fd_, 0);
     }
     ~ListeningSocket() { ::close(fd_); }
     ListeningSocket(const ListeningSocket&) = delete;

@@ -30,14 +30,8 @@ class LoopbackServer {
 public:
     explicit LoopbackServer(std::function<void(int fd)> script)
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        EXPECT_TRUE(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd_, 8) == 0
-                    && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-        port_ = ntohs(address.sin_port);
+        fd_ = test::listenOnLoopback(port_, 8);
+        EXPECT_GE(fd_, 0);
         peer_ = std::thread([this, script = std::move(script)] {
             pollfd listening{fd_, POLLIN, 0};
             const int client = ::poll(&listening, 1, 10'000) == 1 ? ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
@@ -153,6 +147,38 @@ private:
     int offThread_ = 0;
 };
 
+// Reads a connection until the end of the stream or an error, one receive at
+// a time, as the client does; what it read is guarded by the recorder's lock.
+struct StreamReader {
+    std::string received;
+    int reads = 0;  // reads that brought data
+    std::chrono::steady_clock::time_point firstRead;
+    std::chrono::steady_clock::time_point lastRead;
+    bool ended = false;
+    std::optional<TransportError> error;
+
+    void start(const std::shared_ptr<Connection>& connection, Recorder& recorder)
+    {
+        connection->receive(
+            1, 4096,
+            [this, connection, &recorder](Bytes data, bool isComplete, const std::optional<TransportError>& failure) {
+                const auto now = std::chrono::steady_clock::now();
+                recorder.add([&] {
+                    if (!data.empty()) {
+                        firstRead = reads++ == 0 ? now : firstRead;
+                        lastRead = now;
+                    }
+                    received.append(data.begin(), data.end());
+                    error = failure;
+                    ended = isComplete;
+                });
+                if (!isComplete && !failure) {
+                    start(connection, recorder);
+                }
+            });
+    }
+};
+
 TEST(AsioTransportTest, ConnectsSendsReceivesAndReportsEndOfStream)
 {
     std::string request;
@@ -171,29 +197,14 @@ TEST(AsioTransportTest, ConnectsSendsReceivesAndReportsEndOfStream)
     std::optional<TransportError> sendError = kNoError;  // until the completion ran
     connection->send(bytesOf("hello"),
                      [&](const std::optional<TransportError>& error) { recorder.add([&] { sendError = error; }); });
-    // Reads until the end of the stream, one receive at a time, as the client does.
-    std::string received;
-    bool ended = false;
-    std::optional<TransportError> receiveError;
-    std::function<void()> receiveNext = [&] {
-        connection->receive(1, 4096, [&](Bytes data, bool isComplete, const std::optional<TransportError>& error) {
-            recorder.add([&] {
-                received.append(data.begin(), data.end());
-                receiveError = error;
-                ended = isComplete;
-            });
-            if (!isComplete && !error) {
-                receiveNext();
-            }
-        });
-    };
-    receiveNext();
+    StreamReader reader;
+    reader.start(connection, recorder);
 
-    ASSERT_TRUE(recorder.waitFor([&] { return ended || receiveError.has_value(); }));
+    ASSERT_TRUE(recorder.waitFor([&] { return reader.ended || reader.error.has_value(); }));
     EXPECT_EQ(sendError, std::nullopt);
     EXPECT_EQ(request, "hello");
-    EXPECT_EQ(received, "world");
-    EXPECT_EQ(receiveError, std::nullopt);
+    EXPECT_EQ(reader.received, "world");
+    EXPECT_EQ(reader.error, std::nullopt);
     // The end of the stream is no failure of the connection.
     EXPECT_EQ(recorder.count(ConnectionState::failed), 0);
     connection->cancel();
@@ -269,47 +280,28 @@ TEST(AsioTransportTest, AStreamOfSmallWritesIsReadInFewerLargerReads)
         connection->start();
         ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
 
-        std::string received;
-        int reads = 0;
-        std::chrono::steady_clock::time_point firstRead;
-        std::chrono::steady_clock::time_point lastRead;
-        bool ended = false;
-        std::optional<TransportError> receiveError;
-        std::function<void()> receiveNext = [&] {
-            connection->receive(1, 4096, [&](Bytes data, bool isComplete, const std::optional<TransportError>& error) {
-                const auto now = std::chrono::steady_clock::now();
-                recorder.add([&] {
-                    if (!data.empty()) {
-                        firstRead = reads++ == 0 ? now : firstRead;
-                        lastRead = now;
-                    }
-                    received.append(data.begin(), data.end());
-                    receiveError = error;
-                    ended = isComplete;
-                });
-                if (!isComplete && !error) {
-                    receiveNext();
-                }
-            });
-        };
-        receiveNext();
+        StreamReader reader;
+        reader.start(connection, recorder);
 
-        ASSERT_TRUE(recorder.waitFor([&] { return received.size() == expected.size() || receiveError || ended; }));
-        EXPECT_TRUE(received == expected) << "the byte stream was torn";
+        ASSERT_TRUE(recorder.waitFor(
+            [&] { return reader.received.size() == expected.size() || reader.error || reader.ended; }));
+        EXPECT_TRUE(reader.received == expected) << "the byte stream was torn";
         if (peerCloses) {
-            ASSERT_TRUE(recorder.waitFor([&] { return ended || receiveError.has_value(); }));
-            EXPECT_TRUE(ended);
-            EXPECT_EQ(receiveError, std::nullopt);
+            ASSERT_TRUE(recorder.waitFor([&] { return reader.ended || reader.error.has_value(); }));
+            EXPECT_TRUE(reader.ended);
+            EXPECT_EQ(reader.error, std::nullopt);
         } else {
             // The receive issued after the last piece is waiting, perhaps to gather.
             connection->cancel();
-            ASSERT_TRUE(recorder.waitFor([&] { return receiveError.has_value(); }));
+            ASSERT_TRUE(recorder.waitFor([&] { return reader.error.has_value(); }));
             EXPECT_EQ(recorder.count(ConnectionState::cancelled), 1);
         }
         // A slow peer (a loaded machine) makes reads rarer too: each read
         // but the first gathers at least about a millisecond of the stream.
-        const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(lastRead - firstRead).count();
-        EXPECT_LE(reads, span + 10) << reads << " reads for " << kPieces << " pieces in " << span << " ms";
+        const auto span =
+            std::chrono::duration_cast<std::chrono::milliseconds>(reader.lastRead - reader.firstRead).count();
+        EXPECT_LE(reader.reads, span + 10)
+            << reader.reads << " reads for " << kPieces << " pieces in " << span << " ms";
     }
 }
 

@@ -63,6 +63,23 @@ std::uint16_t freeLoopbackPort()
     return port;
 }
 
+int listenOnLoopback(std::uint16_t& port, int backlog)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopbackAddress(0);
+    socklen_t length = sizeof(address);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, backlog) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        port = 0;
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std::filesystem::path>& stdoutFile,
                    const std::optional<std::filesystem::path>& stderrFile)
 {

@@ -77,6 +77,10 @@ private:
 // process may take it before it is used; good enough on a test machine.
 [[nodiscard]] std::uint16_t freeLoopbackPort();
 
+// A socket listening on a free port of 127.0.0.1, with `port` set to it;
+// -1 (and port 0) on failure. The caller closes it.
+[[nodiscard]] int listenOnLoopback(std::uint16_t& port, int backlog);
+
 // Runs argv[0] (an absolute path) with the given arguments, output to
 // /dev/null, and waits at most `timeout`; a process still running then is killed.
 [[nodiscard]] ProcessResult runProcess(const std::vector<std::string>& argv,
