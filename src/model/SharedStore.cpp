@@ -259,12 +259,12 @@ void SharedStore::saveDiscoveredTopics(const TopicSet& topics)
     database.synchronize();
 }
 
-void SharedStore::saveDiscoveredTopicsText(std::string json)
+void SharedStore::saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& document)
 {
     if (!database_) {
         return;
     }
-    (void)database_->put(kDiscoveredTopicsKey, std::move(json));
+    (void)database_->put(kDiscoveredTopicsKey, document.text());
     database_->discoveredTopics.reset();
     database_->synchronize();
 }

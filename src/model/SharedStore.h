@@ -10,6 +10,7 @@
 // failed writes are dropped. Not thread-safe: all callers run on the main
 // thread.
 
+#include "model/DiscoveredTopicsDocument.h"
 #include "model/Records.h"
 #include "platform/EventLoop.h"
 
@@ -84,11 +85,9 @@ public:
     // load per received message, copying the set on every read is too costly.
     [[nodiscard]] std::shared_ptr<const TopicSet> loadDiscoveredTopics();
     void saveDiscoveredTopics(const TopicSet& topics);
-    // The same from the JSON text of the set (an array of strings, encoded
-    // as saveDiscoveredTopics would), for a writer that keeps the set and its
-    // text itself: nothing is copied or encoded here, and the next load
-    // decodes the text.
-    void saveDiscoveredTopicsText(std::string json);
+    // The same from a document grown by a writer that keeps the set itself:
+    // nothing is encoded here, and the next load decodes the written text.
+    void saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& document);
 
 private:
     struct Database;

@@ -426,29 +426,10 @@ void MQTTClient::handleInbound(const SessionPtr& session, FramedRead& read)
             break;
         }
     }
-    scheduleBatchEnd();
     if (read.isMalformed) {
         setIsConnected(false);
         setLastError(ProtocolError{});
     }
-}
-
-// Reads that queued up on the main loop while it was busy end as one batch,
-// with one write and one reload: the end runs after every read already
-// waiting. A lone read ends in the next turn of the loop. The end does not
-// depend on the session: messages received before a reconnect are stored.
-void MQTTClient::scheduleBatchEnd()
-{
-    if (isBatchEndPosted_ || !delivery_.hasBatch()) {
-        return;
-    }
-    isBatchEndPosted_ = true;
-    mainLoop_.post([client = weak_from_this()] {
-        if (const auto strong = client.lock()) {
-            strong->isBatchEndPosted_ = false;
-            strong->delivery_.finishBatch();
-        }
-    });
 }
 
 }  // namespace telvane

@@ -87,7 +87,6 @@ private:
     void onPingTimeout(const SessionPtr& session);
     void scheduleReconnect();
     void handleInbound(const SessionPtr& session, FramedRead& read);
-    void scheduleBatchEnd();
     void handleConnack(const SessionPtr& session, std::uint8_t code);
     void handleSubscriptionRefused(std::string filter);
 
@@ -117,7 +116,6 @@ private:
     TimerHandle pingTimeoutTimer_;
     TimerHandle reconnectTimer_;
     bool isReconnecting_ = false;
-    bool isBatchEndPosted_ = false;
 };
 
 }  // namespace telvane

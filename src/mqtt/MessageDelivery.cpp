@@ -1,7 +1,5 @@
 #include "mqtt/MessageDelivery.h"
 
-#include "model/JsonText.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -39,10 +37,20 @@ void MessageDelivery::deliver(const std::string& topic, std::string payload,
     // past the batch that brought it first.)
     hasUnsavedStoredTopic_ = hasUnsavedStoredTopic_ || isNew;
     batch_.push_back(MQTTMessage{topic, std::move(payload), Date::now()});
+    // Posted behind the reads already waiting on the main loop, so that they
+    // join this batch.
+    if (!std::exchange(isBatchEndPosted_, true)) {
+        mainLoop_.post([this, alive = std::weak_ptr<const bool>(lifetime_)] {
+            if (!alive.expired()) {
+                endBatch();
+            }
+        });
+    }
 }
 
-void MessageDelivery::finishBatch()
+void MessageDelivery::endBatch()
 {
+    isBatchEndPosted_ = false;
     if (batch_.empty() || spacingTimer_) {
         return;
     }
@@ -96,28 +104,18 @@ void MessageDelivery::saveTopics()
     if (unsaved_.empty()) {
         return;
     }
-    const auto append = [this](const std::string& topic) {
-        if (encodedTopics_.size() > 1) {
-            encodedTopics_.push_back(',');
-        }
-        encodedTopics_.append(encodeJsonDocument(Json(topic)));
-    };
-    if (encodedTopics_.empty()) {
-        encodedTopics_.push_back('[');
+    if (!document_) {
+        document_.emplace();
         for (const auto& topic : known_) {
-            append(topic);
+            document_->append(topic);
         }
     } else {
         for (const auto& topic : unsaved_) {
-            append(topic);
+            document_->append(topic);
         }
     }
     unsaved_.clear();
-    std::string text;
-    text.reserve(encodedTopics_.size() + 1);
-    text.append(encodedTopics_);
-    text.push_back(']');
-    store_.saveDiscoveredTopicsText(std::move(text));
+    store_.saveDiscoveredTopicsDocument(*document_);
 }
 
 }  // namespace telvane

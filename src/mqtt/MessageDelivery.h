@@ -3,14 +3,18 @@
 // The main-thread end of the receive path. Every received topic is recorded
 // among the store's discovered topics; a message whose topic is exactly one
 // of the configured topics (no wildcard matching) is stored, and the widget
-// is asked to reload. Main thread only.
+// is asked to reload. The delivery decides itself when messages are written:
+// the client only hands them over. Main thread only.
 
+#include "model/DiscoveredTopicsDocument.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
 #include "platform/EventLoop.h"
 #include "platform/ReloadSignal.h"
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,29 +35,31 @@ public:
 
     // All three must outlive the delivery.
     MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop);
+    MessageDelivery(const MessageDelivery&) = delete;
+    MessageDelivery& operator=(const MessageDelivery&) = delete;
 
     // Called with every stored message, after it was stored and before the
     // reload signal. It may use the store.
     void setOnMessage(std::function<void(const MQTTMessage&)> onMessage);
 
-    // One received PUBLISH of the current batch (the reads that reached the
-    // main thread one after another). `configuredTopics`
-    // are the topics of the connection it came on. A message of a configured
-    // topic is stored at finishBatch().
-    void deliver(const std::string& topic, std::string payload, const std::vector<std::string>& configuredTopics);
-    // The end of one batch: its stored messages are applied in order with one
-    // write of the messages, after the discovered topics when one of their
-    // topics is new, then onMessage runs for each and the widget gets one
+    // One received PUBLISH. `configuredTopics` are the topics of the
+    // connection it came on. A message of a configured topic joins the
+    // current batch, which ends in the next turn of the main loop, after
+    // every task already queued there: reads that queued up while the loop
+    // was busy end as one batch. Its messages are then applied in order with
+    // one write of the messages, after the discovered topics when one of
+    // their topics is new; onMessage runs for each and the widget gets one
     // reload signal. Within kMessagesWriteSpacing of the last write the batch
     // waits and joins the next ones instead. Other new topics are written
-    // within kTopicsWriteInterval.
-    void finishBatch();
+    // within kTopicsWriteInterval. The batch belongs to no connection: a
+    // reconnect meanwhile does not drop it.
+    void deliver(const std::string& topic, std::string payload, const std::vector<std::string>& configuredTopics);
     // Writes what waits now, spacing or not (at the end of the client).
     void flush();
-    // True when messages wait to be stored.
-    [[nodiscard]] bool hasBatch() const { return !batch_.empty(); }
 
 private:
+    void endBatch();
+    void writeBatch();
     void loadKnownTopics();
     void saveTopics();
 
@@ -64,22 +70,25 @@ private:
 
     // With a busy "#" a fresh broker brings hundreds of thousands of new
     // topics in a burst. Copying, encoding and writing the whole set per read
-    // made that quadratic, so the set lives here, its JSON text grows by the
+    // made that quadratic, so the set lives here, its document grows by the
     // new topics only, and it is written on a timer. The delivery is the one
     // writer of the set: it reads the store's once, at its first message.
     TopicSet known_;                    // the stored topics and those not written yet
     std::vector<std::string> unsaved_;  // new since the last write, in order
-    std::string encodedTopics_;         // known_ but unsaved_ as a JSON array without its "]"; "" until needed
+    // known_ but unsaved_; none until the first write, so that a set that
+    // never grows is never encoded.
+    std::optional<DiscoveredTopicsDocument> document_;
     bool isLoaded_ = false;
     TimerHandle topicsTimer_;
 
-    void writeBatch();
-
     std::vector<MQTTMessage> batch_;  // the batch's messages to store, in order
     bool hasUnsavedStoredTopic_ = false;
+    bool isBatchEndPosted_ = false;
     // Runs for kMessagesWriteSpacing after each write of the messages; a
     // batch that ends meanwhile is written when it runs out.
     TimerHandle spacingTimer_;
+    // Expires with the delivery, and with it a batch end posted before.
+    std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace telvane

@@ -129,6 +129,14 @@ TEST_F(BurstDeliveryTest, ReadsThatQueueUpOnTheMainLoopEndAsOneBatch)
     EXPECT_EQ(storedPayloads(), (Strings{"a=to a", "c=to c", "b=to b"}));
     EXPECT_EQ(writes(), 1);
     EXPECT_EQ(reloadSignal.count, 1);
+
+    // A reconnect between a read and the end of its batch: what was received is stored.
+    advance(MessageDelivery::kMessagesWriteSpacing.count());
+    connection.feed(publish("b", "before the reconnect"));
+    network.runUntilIdle();
+    loop.post([&] { client->connect(); });
+    loop.runUntilIdle();
+    EXPECT_EQ(storedPayloads().front(), "b=before the reconnect");
 }
 
 TEST_F(BurstDeliveryTest, AFloodOfNewTopicsIsWrittenAFewTimesASecondAndAMessageBehindItAtOnce)
