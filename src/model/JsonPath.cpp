@@ -305,16 +305,4 @@ std::optional<std::string> valueAtPath(const Json& root, std::string_view path)
     return formatJSONValue(*found);
 }
 
-std::optional<std::string> MQTTMessage::value(std::string_view path) const
-{
-    if (path.empty()) {
-        return std::nullopt;
-    }
-    const auto root = parseJSONPayload(payload);
-    if (!root) {
-        return std::nullopt;
-    }
-    return valueAtPath(*root, path);
-}
-
 }  // namespace telvane

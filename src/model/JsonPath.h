@@ -58,10 +58,10 @@ inline constexpr int kMaxPayloadDepth = 512;
 // arrays.
 [[nodiscard]] std::optional<std::string> formatJSONValue(const Json& value);
 
-// Display text of the value at a dotted path in an already parsed payload,
-// the way MQTTMessage::value() finds it: no value for the empty path (even
-// though it would address the top level), for a path that does not resolve,
-// and for null, objects and arrays.
+// Display text of the value at a dotted path in a parsed payload, as a
+// display item shows it: no value for the empty path (even though it would
+// address the top level), for a path that does not resolve, and for null,
+// objects and arrays.
 [[nodiscard]] std::optional<std::string> valueAtPath(const Json& root, std::string_view path);
 
 // Every leaf path below `value`, each the prefix plus the components to the

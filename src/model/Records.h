@@ -76,11 +76,6 @@ struct MQTTMessage {
     Date timestamp;
 
     bool operator==(const MQTTMessage&) const = default;
-
-    // Display text of the value at a dotted path in the JSON payload; no value
-    // when the payload is not a JSON object or array, or the path does not
-    // lead to a string, number or boolean. Parses the payload on every call.
-    [[nodiscard]] std::optional<std::string> value(std::string_view path) const;
 };
 
 struct MQTTDisplayItem {

@@ -236,11 +236,6 @@ std::optional<Bytes> buildSubscribeBody(std::string_view topicFilter, MQTTProtoc
     return body;
 }
 
-std::optional<Bytes> buildSubscribeBody(std::string_view topicFilter, MQTTProtocolVersion version)
-{
-    return buildSubscribeBody(topicFilter, version, randomPacketIdentifier());
-}
-
 ExtractResult extractPacket(ByteView buffer)
 {
     if (buffer.size() < 2) {

@@ -115,8 +115,6 @@ enum class ConnectField { clientID, username, password };
 // longer than 65,535 bytes.
 [[nodiscard]] std::optional<Bytes> buildSubscribeBody(std::string_view topicFilter, MQTTProtocolVersion version,
                                                       std::uint16_t packetIdentifier);
-// The same with a fresh random packet identifier.
-[[nodiscard]] std::optional<Bytes> buildSubscribeBody(std::string_view topicFilter, MQTTProtocolVersion version);
 
 // ---- Packet reading -------------------------------------------------------
 

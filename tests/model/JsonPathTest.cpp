@@ -9,9 +9,11 @@
 namespace telvane {
 namespace {
 
+// As the widget shows a display item's value: the payload parsed, the path looked up.
 std::optional<std::string> valueAt(const std::string& payload, std::string_view path)
 {
-    return MQTTMessage{"t", payload, Date{}}.value(path);
+    const auto root = parseJSONPayload(payload);
+    return root ? valueAtPath(*root, path) : std::nullopt;
 }
 
 std::string nested(int depth)

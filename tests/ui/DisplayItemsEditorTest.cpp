@@ -3,6 +3,7 @@
 
 #include "UiFixture.h"
 
+#include "model/JsonPath.h"
 #include "ui/DisplayItemsEditor.h"
 
 #include <gmock/gmock.h>
@@ -290,7 +291,7 @@ TEST_F(DisplayItemsEditorTest, AnAddedItemIsWhatAWidgetReadsFromTheStoreFile)
     const std::string id = item["id"];
     EXPECT_EQ(canonicalUUID(id), id) << "an upper-case UUID";
     // What the widget then shows for it.
-    EXPECT_EQ(message("home/garden", R"({"wind": {"speed": 3.5}})", 0).value(item["jsonPath"].get<std::string>()),
+    EXPECT_EQ(valueAtPath(*parseJSONPayload(R"({"wind": {"speed": 3.5}})"), item["jsonPath"].get<std::string>()),
               "3.5");
 }
 
