@@ -11,8 +11,9 @@
 //
 // Beyond "no fault", it checks that a framer fed the stream in reads reports
 // exactly what one fed it at once does (packets, replies, the end of the
-// stream); that every cut packet lies inside the stream; that nothing is
-// reported after a malformed length or a DISCONNECT; that a decoded PUBLISH
+// stream); that every cut packet lies inside the stream; that the framer
+// stops at the first malformed packet (a bad length or a PUBLISH at QoS 3)
+// or DISCONNECT, says which, and reports nothing after it; that a decoded PUBLISH
 // holds the packet's topic and its payload as text or as Base64 that decodes
 // back to it; and that a SUBACK's codes are the rest of its body.
 
@@ -270,11 +271,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The codec directly, on every packet of the stream.
     std::vector<std::size_t> subackOffsets;
     std::size_t offset = 0;
+    enum class End { open, malformed, disconnected };
+    End end = End::open;  // where the framer has to stop
     while (true) {
         const ByteView rest = stream.subspan(offset);
         const auto packet = extractPacket(rest);
         if (packet.status != ExtractStatus::packet) {
+            if (packet.status == ExtractStatus::malformed && end == End::open) {
+                end = End::malformed;
+            }
             break;
+        }
+        if (end == End::open && isQoS3Publish(packet.firstByte)) {
+            end = End::malformed;
+        } else if (end == End::open && packetType(packet.firstByte) == kDisconnectType) {
+            end = End::disconnected;
         }
         FUZZ_CHECK(packet.length >= 2 && packet.length <= rest.size());
         FUZZ_CHECK(packet.firstByte == rest[0]);
@@ -290,5 +301,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Framed atOnce = frame(version, stream, subackOffsets, std::max<std::size_t>(stream.size(), 1));
     const Framed inReads = frame(version, stream, subackOffsets, readSize);
     FUZZ_CHECK(inReads == atOnce);
+    FUZZ_CHECK(atOnce.isMalformed == (end == End::malformed) && atOnce.isDisconnected == (end == End::disconnected));
     return 0;
 }

@@ -24,7 +24,8 @@ struct PingTimeout {
     bool operator==(const PingTimeout&) const = default;
 };
 
-// A packet length that can never be valid: the stream cannot be read on.
+// A malformed packet: a length that can never be valid (the stream cannot be
+// read on) or a PUBLISH at QoS 3. The connection is closed.
 struct ProtocolError {
     bool operator==(const ProtocolError&) const = default;
 };

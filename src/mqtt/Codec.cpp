@@ -14,7 +14,6 @@ constexpr std::uint8_t kCleanSession = 0x02;
 constexpr std::uint8_t kUsernameFlag = 0x80;
 constexpr std::uint8_t kPasswordFlag = 0x40;
 constexpr std::uint8_t kRequestedQoS0 = 0x00;
-constexpr std::uint8_t kPublishQoSBits = 0x06;
 constexpr std::uint8_t kEmptyProperties = 0x00;
 constexpr std::string_view kProtocolName = "MQTT";
 

@@ -52,6 +52,15 @@ inline constexpr std::uint8_t kDisconnectType = 0xE0;
     return firstByte & 0xF0u;
 }
 
+inline constexpr std::uint8_t kPublishQoSBits = 0x06;
+
+// A PUBLISH with both QoS bits set (QoS 3). MQTT has the receiver close the
+// connection on it (3.1.1 and 5.0, 3.3.1-4), as on any malformed packet.
+[[nodiscard]] constexpr bool isQoS3Publish(std::uint8_t firstByte)
+{
+    return packetType(firstByte) == kPublishType && (firstByte & kPublishQoSBits) == kPublishQoSBits;
+}
+
 // ---- Wire types: one write/read pair each --------------------------------
 
 // Appends `value` big-endian.
@@ -150,10 +159,11 @@ struct PublishMessage {
 
 // Reads a PUBLISH with the QoS of its first byte: at QoS 1 and 2 the packet
 // identifier after the topic is read and is not part of the payload; for 5.0
-// the properties are skipped. No value, meaning "drop the packet", when the
-// QoS bits are 3, the body is shorter than its fields, the packet identifier
-// is 0, the topic is not UTF-8, or a 5.0 property length is malformed, takes
-// more than four bytes or runs past the body. DUP and RETAIN are not read.
+// the properties are skipped. No value when the QoS bits are 3 (see
+// isQoS3Publish); no value either, meaning "drop the packet", when the body
+// is shorter than its fields, the packet identifier is 0, the topic is not
+// UTF-8, or a 5.0 property length is malformed, takes more than four bytes
+// or runs past the body. DUP and RETAIN are not read.
 [[nodiscard]] std::optional<PublishMessage> parsePublish(std::uint8_t firstByte, ByteView body,
                                                          MQTTProtocolVersion version);
 

@@ -379,8 +379,9 @@ void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComple
         for (auto& reply : read.replies) {
             session->connection->send(std::move(reply), nullptr);
         }
-        // The stream cannot be resynchronised after a bad length, and the
-        // broker sends nothing after its DISCONNECT.
+        // A malformed packet closes the connection (after a bad length the
+        // stream cannot even be resynchronised), and the broker sends nothing
+        // after its DISCONNECT.
         const bool isClosing = read.isMalformed || read.isDisconnected;
         if (!read.packets.empty() || isClosing) {
             postToMain(session, [read = std::move(read)](MQTTClient& client, const SessionPtr& s) mutable {

@@ -41,7 +41,7 @@ FramedRead PacketFramer::append(Bytes data)
         }
         consumed += packet.length;
         dispatch(packet.firstByte, packet.body, read);
-        if (read.isDisconnected) {
+        if (read.isMalformed || read.isDisconnected) {
             isBroken_ = true;
             Bytes().swap(buffer_);
             return read;
@@ -97,6 +97,10 @@ void PacketFramer::dispatch(std::uint8_t firstByte, ByteView body, FramedRead& r
 
 void PacketFramer::dispatchPublish(std::uint8_t firstByte, ByteView body, FramedRead& read)
 {
+    if (isQoS3Publish(firstByte)) {
+        read.isMalformed = true;
+        return;
+    }
     auto message = parsePublish(firstByte, body, version_);
     if (!message) {
         return;

@@ -31,8 +31,9 @@ struct FramedRead {
     // Whole packets to send back at once: the acknowledgements of PUBLISH
     // packets at QoS 1 and 2, so that the broker does not send them again.
     std::vector<Bytes> replies;
-    // A packet length that can never be valid came after `packets`: the
-    // stream cannot be resynchronised and the connection must be closed.
+    // A malformed packet came after `packets`: a length that can never be
+    // valid (the stream cannot be resynchronised) or a PUBLISH at QoS 3. The
+    // connection must be closed.
     bool isMalformed = false;
     // The last of `packets` is the broker's DISCONNECT: it closes the
     // connection, and nothing after it is read.
@@ -44,11 +45,11 @@ public:
     explicit PacketFramer(MQTTProtocolVersion version) : version_(version) {}
 
     // Appends the bytes of one read and returns every packet they complete.
-    // PUBLISH packets that cannot be decoded (QoS 3 among them) are consumed
-    // and dropped, and so are packets the client does not read. A QoS 2
-    // PUBLISH sent again before its PUBREL is answered but not returned
-    // twice. Once a malformed length or a DISCONNECT was seen the framer
-    // holds nothing and ignores whatever follows.
+    // PUBLISH packets that cannot be decoded are consumed and dropped (but
+    // QoS 3 is malformed), and so are packets the client does not read. A QoS 2 PUBLISH sent
+    // again before its PUBREL is answered but not returned twice. Once a
+    // malformed packet or a DISCONNECT was seen the framer holds nothing and
+    // ignores whatever follows.
     [[nodiscard]] FramedRead append(Bytes data);
 
     // Notes a SUBSCRIBE of `filter` and returns the packet identifier to send
