@@ -91,7 +91,7 @@ protected:
     std::vector<pid_t> pids_;
 };
 
-TEST_F(EndToEnd, LaunchPrunesAndReloadsThenStoresOnlyConfiguredTopics)
+TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
 {
     store_->saveMessages({
         MQTTMessage{kConfiguredTopic, R"({"temperature":20.5})", Date::fromUnix(1'700'000'000)},
@@ -106,25 +106,14 @@ TEST_F(EndToEnd, LaunchPrunesAndReloadsThenStoresOnlyConfiguredTopics)
     EXPECT_EQ(launched[0].topic, kConfiguredTopic);
 
     // An unconfigured topic is discovered but neither stored as a message
-    // nor reloaded for. Once it shows up, the subscriptions, sent before
-    // "#", are in place too.
+    // nor reloaded for. (The widget's follow test takes a configured one
+    // all the way to the widget.)
     ASSERT_TRUE(waitUntil([this] {
         (void)broker_.publish("home/office/light", "on");
         return store_->loadDiscoveredTopics()->contains("home/office/light");
     })) << broker_.log();
     EXPECT_EQ(reloads.settleAndCount(), 1);
-
-    const std::string payload = R"({"temperature":21.5,"humidity":45})";
-    ASSERT_TRUE(broker_.publish(kConfiguredTopic, payload).succeeded());
-    ASSERT_TRUE(waitUntil([&] {
-        const auto messages = store_->loadMessages();
-        return !messages.empty() && messages[0].payload == payload;
-    }));
-    EXPECT_EQ(reloads.settleAndCount(), 2);
-    EXPECT_EQ(store_->loadMessages().size(), 1U) << "the new message replaces the topic's old one";
-    const auto discovered = store_->loadDiscoveredTopics();
-    EXPECT_TRUE(discovered->contains(kConfiguredTopic));
-    EXPECT_FALSE(discovered->contains("home/cellar/climate"));
+    EXPECT_EQ(store_->loadMessages(), launched);
 
     EXPECT_EQ(endWith(telvane, SIGTERM), 0);
 }

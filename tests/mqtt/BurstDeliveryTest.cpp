@@ -59,8 +59,10 @@ protected:
 
 TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneReload)
 {
-    saveConfig([](MQTTConfig& config) { config.topics = {"a", "b", "c"}; });
+    // A topic that only matches a configured filter is not stored.
+    saveConfig([](MQTTConfig& config) { config.topics = {"a", "b", "c", "d/#"}; });
     countWrites("messages");
+    store.saveDiscoveredTopics({"known"});
     Strings seen;
     client->setOnMessage([&](const MQTTMessage& message) { seen.push_back(message.payload); });
     auto& connection = connectAccepted();
@@ -68,15 +70,21 @@ TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneRe
     Bytes burst;
     for (int i = 0; i < 60; ++i) {
         burst = concat({burst, publish(std::string(1, static_cast<char>('a' + i % 3)), std::to_string(i)),
-                        publish("unconfigured/" + std::to_string(i), "x")});
+                        publish("d/" + std::to_string(i), "x")});
     }
     ASSERT_LT(burst.size(), 4096u) << "one read";
+    const Date before = Date::now();
     feed(connection, burst);
     EXPECT_EQ(storedPayloads(), (Strings{"c=59", "b=58", "a=57"}));
+    EXPECT_GE(store.loadMessages().back().timestamp, before);
+    EXPECT_LE(store.loadMessages().front().timestamp, Date::now());
     EXPECT_EQ(seen.size(), 60u);
     EXPECT_EQ(seen.back(), "59");
     EXPECT_EQ(writes(), 1);
     EXPECT_EQ(reloadSignal.count, 1);
+    // The stored messages' new topics went to the store before them, with
+    // every other new topic of the read, beside those it held.
+    EXPECT_EQ(SharedStore(dir.path() / "defaults.sqlite3").loadDiscoveredTopics()->size(), 1u + 3u + 60u);
 
     // Right after a write, messages wait for the spacing to run out and
     // are written together.
@@ -165,6 +173,11 @@ TEST_F(BurstDeliveryTest, AFloodOfNewTopicsIsWrittenAFewTimesASecondAndAMessageB
     EXPECT_TRUE(discovered->contains("home/temp"));
     advance(MessageDelivery::kMessagesWriteSpacing.count());
     EXPECT_EQ(loop.activeTimerCount(), 1u) << "only the keep-alive is left";
+
+    const int written = writes();
+    feed(connection, publish("flood/0", "known"));
+    advance(1);
+    EXPECT_EQ(writes(), written) << "a known topic is not written again";
 }
 
 TEST_F(BurstDeliveryTest, MessagesArrivingWhileAnotherProcessHoldsTheLockAreAllStoredAfterIt)

@@ -250,7 +250,7 @@ TEST(CodecTest, ParsePublishReadsTopicAndPayload)
     }
 }
 
-TEST(CodecTest, ParsePublishReadsThePacketIdentifierOfQoS1And2AndDropsQoS3)
+TEST(CodecTest, ParsePublishReadsThePacketIdentifierOfQoS1And2AndRefusesQoS3)
 {
     const Bytes withIdentifier{0x00, 0x01, 't', 0x00, 0x01, 'q', '1'};
     const Bytes withIdentifierV5{0x00, 0x01, 't', 0x12, 0x34, 0x00, 'v'};

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -178,75 +176,6 @@ TEST_F(MQTTClientTest, TransportFailuresOnAnOpenConnectionShowTheirErrorAndChang
 }
 
 // ---- Receive path and delivery -----------------------------------------------------
-
-TEST_F(MQTTClientTest, ConfiguredTopicIsStoredAndReloadsTheWidgetTheRestIsOnlyDiscovered)
-{
-    saveConfig([](MQTTConfig& config) { config.topics = {"home/temp", "garden/#"}; });
-    std::vector<MQTTMessage> seen;
-    client->setOnMessage([&](const MQTTMessage& message) { seen.push_back(message); });
-    auto& connection = connectAccepted();
-    store.saveDiscoveredTopics({"known"});
-    const Date before = Date::now();
-    // A topic that only matches a configured filter is not stored either.
-    feed(connection, concat({publish("other/x", "1"), publish("home/temp", "21.5"), publish("garden/x", "3")}));
-    const auto messages = store.loadMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].topic, "home/temp");
-    EXPECT_EQ(messages[0].payload, "21.5");
-    EXPECT_GE(messages[0].timestamp, before);
-    EXPECT_LE(messages[0].timestamp, Date::now());
-    EXPECT_EQ(seen, messages);
-    EXPECT_EQ(reloadSignal.count, 1);
-    EXPECT_EQ(*store.loadDiscoveredTopics(), (TopicSet{"known", "other/x", "home/temp", "garden/x"}));
-}
-
-TEST_F(MQTTClientTest, NewTopicsAreWrittenAfterAQuarterSecondOrWithAStoredMessageOfOne)
-{
-    // A trigger counts the store's writes of the discovered topics.
-    store.saveDiscoveredTopics({});
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir.path() / "defaults.sqlite3").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE writes(n); CREATE TRIGGER counting AFTER UPDATE ON defaults"
-                           " WHEN new.key = 'discoveredTopics' BEGIN INSERT INTO writes VALUES(1); END;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    const auto writes = [db] {
-        int n = -1;
-        const auto read = [](void* out, int, char** row, char**) {
-            *static_cast<int*>(out) = std::atoi(row[0]);
-            return 0;
-        };
-        sqlite3_exec(db, "SELECT count(*) FROM writes", read, &n, nullptr);
-        return n;
-    };
-
-    auto& connection = connectAccepted();
-    Bytes burst;
-    TopicSet expected;
-    for (int i = 0; i < 100; ++i) {
-        burst = concat({burst, publish("sensor/" + std::to_string(i), "1")});
-        expected.insert("sensor/" + std::to_string(i));
-    }
-    // Reads within a quarter second are one write.
-    feed(connection, Bytes(burst.begin(), burst.begin() + 1000));
-    advance(0.1);
-    feed(connection, Bytes(burst.begin() + 1000, burst.end()));
-    EXPECT_EQ(writes(), 0);
-    advance(0.15);
-    EXPECT_EQ(*store.loadDiscoveredTopics(), expected);
-    EXPECT_EQ(writes(), 1);
-
-    // Known topics write nothing; a stored message's new topic is written
-    // before the message, with the other new topics of its read.
-    feed(connection, concat({publish("sensor/1", "2"), publish("home/temp", "3"), publish("late", "4")}));
-    expected.insert({"home/temp", "late"});
-    EXPECT_EQ(*store.loadDiscoveredTopics(), expected);
-    EXPECT_EQ(writes(), 2);
-    advance(1);
-    EXPECT_EQ(writes(), 2);
-    sqlite3_close(db);
-}
 
 TEST_F(MQTTClientTest, PacketsAreDeliveredInOrderWhateverTheReadBoundaries)
 {
