@@ -52,7 +52,7 @@ protected:
         ASSERT_TRUE(broker_.start()) << broker_.log();
 
         store_ = std::make_unique<SharedStore>(SharedStore::defaultDatabasePath());
-        ASSERT_TRUE(store_->isAvailable());
+        ASSERT_TRUE(std::filesystem::exists(*SharedStore::defaultDatabasePath()));
         MQTTConfig config;
         config.host = broker_.host();
         config.port = broker_.port();
@@ -93,15 +93,14 @@ protected:
 
 TEST_F(EndToEnd, LaunchPrunesAndReloadsThenStoresOnlyConfiguredTopics)
 {
-    store_->saveMessages({
-        MQTTMessage{kConfiguredTopic, R"({"temperature":20.5})", Date::fromUnix(1'700'000'000)},
-        MQTTMessage{"home/cellar/climate", R"({"temperature":12})", Date::fromUnix(1'700'000'001)},
-    });
+    store_->appendMessages({MQTTMessage{kConfiguredTopic, R"({"temperature":20.5})", Date::fromUnix(1'700'000'000)},
+                            MQTTMessage{"home/cellar/climate", R"({"temperature":12})", Date::fromUnix(1'700'000'001)}},
+                           50);
     test::ReloadListener reloads;
 
     const pid_t telvane = startTelvane();
     ASSERT_TRUE(reloads.waitForCount(1, kTimeout));
-    const auto launched = store_->loadMessages();
+    const auto launched = *store_->messagesSnapshot();
     ASSERT_EQ(launched.size(), 1U);
     EXPECT_EQ(launched[0].topic, kConfiguredTopic);
 
@@ -117,11 +116,11 @@ TEST_F(EndToEnd, LaunchPrunesAndReloadsThenStoresOnlyConfiguredTopics)
     const std::string payload = R"({"temperature":21.5,"humidity":45})";
     ASSERT_TRUE(broker_.publish(kConfiguredTopic, payload).succeeded());
     ASSERT_TRUE(waitUntil([&] {
-        const auto messages = store_->loadMessages();
+        const auto messages = *store_->messagesSnapshot();
         return !messages.empty() && messages[0].payload == payload;
     }));
     EXPECT_EQ(reloads.settleAndCount(), 2);
-    EXPECT_EQ(store_->loadMessages().size(), 1U) << "the new message replaces the topic's old one";
+    EXPECT_EQ(store_->messagesSnapshot()->size(), 1U) << "the new message replaces the topic's old one";
     const auto discovered = store_->loadDiscoveredTopics();
     EXPECT_TRUE(discovered->contains(kConfiguredTopic));
     EXPECT_FALSE(discovered->contains("home/cellar/climate"));

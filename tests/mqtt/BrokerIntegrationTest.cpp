@@ -6,10 +6,10 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "platform/DBusReloadSignal.h"
-#include "platform/ThreadEventLoop.h"
 #include "support/MosquittoBroker.h"
 #include "support/ReloadListener.h"
 #include "support/TempDir.h"
+#include "support/ThreadEventLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -151,7 +151,7 @@ TEST_P(BrokerIntegrationTest, StoresConfiguredTopicsDiscoversTheRestAndReloadsAf
     EXPECT_LE(reloads, static_cast<int>(delivered_.size() - deliveredBefore));
 
     // Newest first; the unconfigured topic is only discovered.
-    const auto messages = store_.loadMessages();
+    const auto messages = *store_.messagesSnapshot();
     ASSERT_EQ(messages.size(), 2U);
     EXPECT_EQ(messages[0].topic, kTemperature);
     EXPECT_EQ(messages[0].payload, R"({"value": 22})");

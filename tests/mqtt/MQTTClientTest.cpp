@@ -3,10 +3,9 @@
 #include "mqtt/ClientFixture.h"
 #include "mqtt/Codec.h"
 #include "platform/AsioTransport.h"
+#include "support/StoreFile.h"
 
 #include <gtest/gtest.h>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -170,7 +169,7 @@ TEST_F(MQTTClientTest, TransportFailuresOnAnOpenConnectionShowTheirErrorAndChang
         EXPECT_EQ(client->isConnected(), c.isConnected);
         // Nothing is read any more, and no reconnect is scheduled from here.
         feed(connection, publish("home/temp", "after"));
-        EXPECT_TRUE(store.loadMessages().empty());
+        EXPECT_TRUE(store.messagesSnapshot()->empty());
         advance(5);
         EXPECT_FALSE(connection.isCancelled());
     }
@@ -189,7 +188,7 @@ TEST_F(MQTTClientTest, ConfiguredTopicIsStoredAndReloadsTheWidgetTheRestIsOnlyDi
     const Date before = Date::now();
     // A topic that only matches a configured filter is not stored either.
     feed(connection, concat({publish("other/x", "1"), publish("home/temp", "21.5"), publish("garden/x", "3")}));
-    const auto messages = store.loadMessages();
+    const auto messages = *store.messagesSnapshot();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].topic, "home/temp");
     EXPECT_EQ(messages[0].payload, "21.5");
@@ -204,22 +203,9 @@ TEST_F(MQTTClientTest, NewTopicsAreWrittenAfterAQuarterSecondOrWithAStoredMessag
 {
     // A trigger counts the store's writes of the discovered topics.
     store.saveDiscoveredTopics({});
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir.path() / "defaults.sqlite3").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE writes(n); CREATE TRIGGER counting AFTER UPDATE ON defaults"
-                           " WHEN new.key = 'discoveredTopics' BEGIN INSERT INTO writes VALUES(1); END;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    const auto writes = [db] {
-        int n = -1;
-        const auto read = [](void* out, int, char** row, char**) {
-            *static_cast<int*>(out) = std::atoi(row[0]);
-            return 0;
-        };
-        sqlite3_exec(db, "SELECT count(*) FROM writes", read, &n, nullptr);
-        return n;
-    };
+    test::StoreFile counter(dir.path() / "defaults.sqlite3");
+    counter.countRewrites("discoveredTopics");
+    const auto writes = [&counter] { return counter.rewrites(); };
 
     auto& connection = connectAccepted();
     Bytes burst;
@@ -245,7 +231,6 @@ TEST_F(MQTTClientTest, NewTopicsAreWrittenAfterAQuarterSecondOrWithAStoredMessag
     EXPECT_EQ(writes(), 2);
     advance(1);
     EXPECT_EQ(writes(), 2);
-    sqlite3_close(db);
 }
 
 TEST_F(MQTTClientTest, PacketsAreDeliveredInOrderWhateverTheReadBoundaries)
@@ -317,7 +302,7 @@ TEST_F(MQTTClientTest, InvalidRemainingLengthClosesTheConnectionAndReconnects)
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(connection.isCancelled());
     EXPECT_EQ(reloadSignal.count, 1);  // what came before is delivered, nothing after
-    EXPECT_EQ(store.loadMessages().at(0).payload, "before");
+    EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "before");
     advance(5);
     EXPECT_EQ(transport->connectionCount(), 2u);
 }
@@ -332,8 +317,8 @@ TEST_F(MQTTClientTest, UndecodablePacketsAreDroppedAndTheStreamGoesOn)
     const Bytes fiveByteProperties{0x30, 0x0A, 0x00, 0x02, 'h', 'i', 0x80, 0x80, 0x80, 0x80, 0x00, 'x'};
     feed(connection, concat({suback, topicNotUTF8, {0x30, 0x00}, fiveByteProperties, publish("home/temp", "ok", v50)}));
     EXPECT_EQ(*store.loadDiscoveredTopics(), (TopicSet{"home/temp"}));
-    ASSERT_EQ(store.loadMessages().size(), 1u);
-    EXPECT_EQ(store.loadMessages()[0].payload, "ok");
+    ASSERT_EQ(store.messagesSnapshot()->size(), 1u);
+    EXPECT_EQ((*store.messagesSnapshot())[0].payload, "ok");
     EXPECT_TRUE(client->isConnected());
 }
 
@@ -396,7 +381,7 @@ TEST_F(MQTTClientTest, CallbacksDoNothingOnceTheClientIsGone)
     connection.feed(publish("home/temp", "late"));
     advance(60);
     EXPECT_EQ(transport->connectionCount(), 1u);
-    EXPECT_TRUE(store.loadMessages().empty());
+    EXPECT_TRUE(store.messagesSnapshot()->empty());
 }
 
 // Bytes parsed on the real transport's queue thread while the main thread
@@ -438,11 +423,11 @@ TEST_F(MQTTClientTest, QueueAndMainThreadShareTheClientSafely)
     // The rounds above may all lose their deliveries to the next connect();
     // one connection that stays delivers its burst whole and in order.
     auto* last = connectReady();
-    store.saveMessages({});  // what the replaced connections stored is not news
+    store.pruneMessages({});  // what the replaced connections stored is not news
     last->feed(concat({connack(0), burst}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     const auto lastStored = [&] {
-        const auto messages = store.loadMessages();
+        const auto messages = *store.messagesSnapshot();
         return messages.empty() ? std::string() : messages.front().payload;
     };
     while ((lastStored() != "48" || !client->isConnected()) && std::chrono::steady_clock::now() < deadline) {

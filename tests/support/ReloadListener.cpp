@@ -1,5 +1,7 @@
 #include "support/ReloadListener.h"
 
+#include "platform/ReloadSignal.h"
+
 #include <systemd/sd-bus.h>
 
 #include <cstdlib>
@@ -31,8 +33,8 @@ ReloadListener::ReloadListener()
     // Synchronous: the bus has installed the match when this returns, so no
     // signal sent after construction can be missed.
     r = r < 0 ? r
-              : sd_bus_match_signal(bus_, &slot_, nullptr, "/org/telvane/Telvane", "org.telvane.Telvane.Widget",
-                                    "ReloadAllTimelines", countSignal, &count_);
+              : sd_bus_match_signal(bus_, &slot_, nullptr, reload_signal::kObjectPath, reload_signal::kInterface,
+                                    reload_signal::kMember, countSignal, &count_);
     if (r < 0) {
         sd_bus_flush_close_unref(bus_);
         bus_ = nullptr;

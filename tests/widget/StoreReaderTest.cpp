@@ -5,10 +5,10 @@
 #include "widget/StoreReader.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 namespace telvane::widget {
@@ -127,7 +127,7 @@ TEST(StoreReader, FollowsNewCommitsAStoreThatAppearsAndOneThatIsReplaced)
     EXPECT_EQ(reader.read().messages.at(0).payload, "first");
     EXPECT_EQ(reader.version(), appeared) << "nothing was committed since";
 
-    store.telvane().appendMessage(messageAgo("a", "second", 0), 50);
+    store.telvane().appendMessages({messageAgo("a", "second", 0)}, 50);
     const auto written = reader.version();
     EXPECT_NE(written, appeared);
     EXPECT_EQ(reader.read().messages.at(0).payload, "second");
@@ -159,13 +159,10 @@ TEST(StoreReader, AStoreHeldByAWriterReadsAsBusyUntilReleased)
     WidgetStore store;
     store.seed({messageAgo("a", "kept", 1)});
     store.closeTelvane();
-    sqlite3* writer = nullptr;
-    ASSERT_EQ(sqlite3_open(store.path().c_str(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer,
-                           "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"
-                           "UPDATE defaults SET value = value WHERE key = 'messages';",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    std::optional<telvane::test::StoreFile> writer(std::in_place, store.path());
+    writer->exec(
+        "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"
+        "UPDATE defaults SET value = value WHERE key = 'messages';");
 
     StoreReader reader(store.path(), 50ms);
     const auto start = std::chrono::steady_clock::now();
@@ -174,10 +171,8 @@ TEST(StoreReader, AStoreHeldByAWriterReadsAsBusyUntilReleased)
     EXPECT_FALSE(held.reason.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "waited far beyond its busy timeout";
 
-    ASSERT_EQ(
-        sqlite3_exec(writer, "COMMIT; PRAGMA locking_mode=NORMAL; SELECT 1 FROM defaults;", nullptr, nullptr, nullptr),
-        SQLITE_OK);
-    sqlite3_close(writer);
+    writer->exec("COMMIT; PRAGMA locking_mode=NORMAL; SELECT 1 FROM defaults;");
+    writer.reset();
     const auto released = reader.read();
     EXPECT_EQ(released.status, StoreStatus::ok);
     ASSERT_EQ(released.messages.size(), 1U);

@@ -1,7 +1,6 @@
-#include "platform/ThreadEventLoop.h"
+#include "support/ThreadEventLoop.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -31,7 +30,6 @@ struct ThreadEventLoop::Core {
     std::deque<std::function<void()>> tasks;
     std::map<std::uint64_t, TimerEntry> timers;  // by id: ties go to the earlier armed
     std::uint64_t nextTimerId = 1;
-    std::atomic<bool> stopRequested = false;  // written under the mutex, so a waiting run() cannot miss it
 };
 
 namespace {
@@ -119,10 +117,6 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
         std::shared_ptr<std::function<void()>> action;
         {
             std::unique_lock lock(core_->mutex);
-            if (core_->stopRequested) {
-                core_->stopRequested = false;
-                return isDone();
-            }
             auto due = core_->timers.end();
             for (auto it = core_->timers.begin(); it != core_->timers.end(); ++it) {
                 if (due == core_->timers.end() || it->second.deadline < due->second.deadline) {
@@ -150,7 +144,7 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
                 if (due != core_->timers.end()) {
                     wakeAt = std::min(wakeAt, due->second.deadline);
                 }
-                core_->wake.wait_until(lock, wakeAt, [this] { return !core_->tasks.empty() || core_->stopRequested; });
+                core_->wake.wait_until(lock, wakeAt, [this] { return !core_->tasks.empty(); });
                 continue;
             }
         }
@@ -166,7 +160,7 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
             if (batch.empty()) {
                 break;
             }
-            const bool interrupted = isDone() || Clock::now() >= end || core_->stopRequested;
+            const bool interrupted = isDone() || Clock::now() >= end;
             if (interrupted) {
                 // The rest keeps its place ahead of what was posted since.
                 const std::lock_guard lock(core_->mutex);
@@ -178,23 +172,9 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
     }
 }
 
-void ThreadEventLoop::run()
-{
-    runUntil({}, Seconds(1e9));
-}
-
 void ThreadEventLoop::runFor(Seconds duration)
 {
     runUntil({}, duration);
-}
-
-void ThreadEventLoop::stop()
-{
-    {
-        const std::lock_guard lock(core_->mutex);
-        core_->stopRequested = true;
-    }
-    core_->wake.notify_one();
 }
 
 }  // namespace telvane

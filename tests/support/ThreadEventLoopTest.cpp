@@ -1,4 +1,4 @@
-#include "platform/ThreadEventLoop.h"
+#include "support/ThreadEventLoop.h"
 
 #include <gtest/gtest.h>
 
