@@ -58,7 +58,7 @@ protected:
     test::TempDir temp_;
 };
 
-TEST_F(SharedStoreTest, AppendMessageReplacesTheTopicPutsItFirstAndCapsAtFifty)
+TEST_F(SharedStoreTest, AnAppendedMessageReplacesItsTopicGoesFirstAndFiftyAreKept)
 {
     std::vector<MQTTMessage> fifty;
     fifty.reserve(50);
@@ -281,20 +281,6 @@ TEST_F(SharedStoreTest, AWriteByAnotherProcessIsSeenByTheNextReadAndSnapshotsSta
     // A TEXT value written over a cached document reads as the default.
     StoreFile(dbPath()).put("discoveredTopics", R"(["a","b"])", /*asText=*/true);
     EXPECT_TRUE(store.loadDiscoveredTopics()->empty());
-}
-
-// A writer holding the lock is StoreLockTest's.
-TEST_F(SharedStoreTest, AReaderInATransactionNeitherBlocksNorLosesAWrite)
-{
-    SharedStore store(dbPath());
-    store.appendMessages({message("old", 1)}, 50);
-    StoreFile widget(dbPath());
-    widget.exec("BEGIN");
-    ASSERT_EQ(widget.get("messages"), encoded({message("old", 1)}));
-    store.appendMessages({message("new", 2)}, 50);
-    EXPECT_EQ(widget.get("messages"), encoded({message("old", 1)})) << "the reader keeps its snapshot";
-    widget.exec("COMMIT");
-    EXPECT_EQ(widget.get("messages"), encoded({message("new", 2), message("old", 1)}));
 }
 
 // A widget started before Telvane polls the path and may open the new,

@@ -8,25 +8,12 @@
 
 namespace telvane::test {
 
-namespace {
-
-int openFlags(StoreFile::Access access)
-{
-    switch (access) {
-    case StoreFile::Access::readOnly: return SQLITE_OPEN_READONLY;
-    case StoreFile::Access::create: return SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    case StoreFile::Access::readWrite: break;
-    }
-    return SQLITE_OPEN_READWRITE;
-}
-
-}  // namespace
-
 StoreFile::StoreFile(const std::filesystem::path& path, Access access) : path_(path)
 {
-    if (sqlite3_open_v2(path.c_str(), &db_, openFlags(access), nullptr) != SQLITE_OK) {
-        fail("open");
-    }
+    const int flags = access == Access::readOnly ? SQLITE_OPEN_READONLY
+                      : access == Access::create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                                 : SQLITE_OPEN_READWRITE;
+    check(sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) == SQLITE_OK, "open");
     sqlite3_busy_timeout(db_, 5000);
 }
 
@@ -37,62 +24,55 @@ StoreFile::~StoreFile()
     sqlite3_close_v2(db_);
 }
 
-void StoreFile::fail(const std::string& what) const
+void StoreFile::check(bool ok, const std::string& what) const
 {
-    throw std::runtime_error(path_.string() + ": " + what + ": " + sqlite3_errmsg(db_));
-}
-
-void StoreFile::prepare(const char* sql, sqlite3_stmt** statement)
-{
-    if (*statement == nullptr && sqlite3_prepare_v2(db_, sql, -1, statement, nullptr) != SQLITE_OK) {
-        fail(sql);
+    if (!ok) {
+        throw std::runtime_error(path_.string() + ": " + what + ": " + sqlite3_errmsg(db_));
     }
 }
 
 void StoreFile::exec(const std::string& sql)
 {
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(sql);
+    check(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK, sql);
+}
+
+// Steps `statement` once and returns its first column as bytes ("" without a row).
+std::string StoreFile::firstColumn(sqlite3_stmt* statement, const std::string& what) const
+{
+    std::string value;
+    const int stepped = sqlite3_step(statement);
+    if (stepped == SQLITE_ROW) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, 0));
+        value.assign(bytes == nullptr ? "" : bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
     }
+    sqlite3_reset(statement);
+    check(stepped == SQLITE_ROW || stepped == SQLITE_DONE, what);
+    return value;
 }
 
 std::string StoreFile::query(const std::string& sql)
 {
     sqlite3_stmt* statement = nullptr;
-    prepare(sql.c_str(), &statement);
-    std::string text;
-    const int stepped = sqlite3_step(statement);
-    if (stepped == SQLITE_ROW) {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, 0));
-        text.assign(bytes == nullptr ? "" : bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
-    }
+    check(sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK, sql);
+    std::string value = firstColumn(statement, sql);
     sqlite3_finalize(statement);
-    if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
-        fail(sql);
-    }
-    return text;
+    return value;
 }
 
 std::string StoreFile::get(std::string_view key)
 {
-    prepare(store_schema::kSelectValue, &select_);
+    if (select_ == nullptr) {
+        check(sqlite3_prepare_v2(db_, store_schema::kSelectValue, -1, &select_, nullptr) == SQLITE_OK, "get");
+    }
     sqlite3_bind_text(select_, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-    std::string value;
-    const int stepped = sqlite3_step(select_);
-    if (stepped == SQLITE_ROW) {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select_, 0));
-        value.assign(bytes == nullptr ? "" : bytes, static_cast<std::size_t>(sqlite3_column_bytes(select_, 0)));
-    }
-    sqlite3_reset(select_);
-    if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
-        fail("get");
-    }
-    return value;
+    return firstColumn(select_, "get");
 }
 
 void StoreFile::put(std::string_view key, std::string_view value, bool asText)
 {
-    prepare(store_schema::kUpsertValue, &upsert_);
+    if (upsert_ == nullptr) {
+        check(sqlite3_prepare_v2(db_, store_schema::kUpsertValue, -1, &upsert_, nullptr) == SQLITE_OK, "put");
+    }
     sqlite3_bind_text(upsert_, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
     if (asText) {
         sqlite3_bind_text64(upsert_, 2, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8);
@@ -101,10 +81,7 @@ void StoreFile::put(std::string_view key, std::string_view value, bool asText)
     }
     const int stepped = sqlite3_step(upsert_);
     sqlite3_reset(upsert_);
-    sqlite3_clear_bindings(upsert_);
-    if (stepped != SQLITE_DONE) {
-        fail("put");
-    }
+    check(stepped == SQLITE_DONE, "put");
 }
 
 void StoreFile::countRewrites(std::string_view key)

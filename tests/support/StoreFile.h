@@ -17,11 +17,9 @@ namespace telvane::test {
 
 class StoreFile {
 public:
-    enum class Access {
-        readWrite,
-        readOnly,  // as the widget opens it
-        create,    // also makes the file, as a sqlite3 shell does
-    };
+    // readOnly as the widget opens it; create also makes the file, as a
+    // sqlite3 shell does.
+    enum class Access { readWrite, readOnly, create };
 
     // Opens with a busy timeout of 5 s.
     explicit StoreFile(const std::filesystem::path& path, Access access = Access::readWrite);
@@ -43,11 +41,9 @@ public:
     void countRewrites(std::string_view key);
     [[nodiscard]] int rewrites();
 
-    [[nodiscard]] sqlite3* handle() const { return db_; }
-
 private:
-    void prepare(const char* sql, sqlite3_stmt** statement);
-    [[noreturn]] void fail(const std::string& what) const;
+    void check(bool ok, const std::string& what) const;
+    std::string firstColumn(sqlite3_stmt* statement, const std::string& what) const;
 
     std::filesystem::path path_;
     sqlite3* db_ = nullptr;

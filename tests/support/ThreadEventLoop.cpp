@@ -1,7 +1,6 @@
 #include "support/ThreadEventLoop.h"
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -11,25 +10,20 @@
 
 namespace telvane {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-struct TimerEntry {
-    Clock::time_point deadline;
-    Clock::duration interval;
-    bool repeats = false;
-    std::shared_ptr<std::function<void()>> action;  // shared: a repeating action runs unlocked
-};
-
-}  // namespace
-
 struct ThreadEventLoop::Core {
+    struct Entry {
+        Clock::time_point deadline;
+        Clock::duration interval;
+        bool repeats = false;
+        std::shared_ptr<std::function<void()>> action;  // shared: a repeating action runs unlocked
+    };
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::function<void()>> tasks;
-    std::map<std::uint64_t, TimerEntry> timers;  // by id: ties go to the earlier armed
-    std::uint64_t nextTimerId = 1;
+    std::map<std::uint64_t, Entry> timers;  // by id: ties go to the earlier armed
+    std::uint64_t nextId = 1;
 };
 
 namespace {
@@ -40,18 +34,15 @@ public:
 
     void invalidate() override
     {
-        // The action is destroyed outside the lock: it may own handles
-        // whose destruction invalidates other timers of this loop.
+        // The action goes outside the lock: it may own handles of this loop's timers.
         std::shared_ptr<std::function<void()>> action;
-        if (auto core = core_.lock()) {
+        if (const auto core = std::exchange(core_, {}).lock()) {
             const std::lock_guard lock(core->mutex);
-            const auto it = core->timers.find(id_);
-            if (it != core->timers.end()) {
+            if (const auto it = core->timers.find(id_); it != core->timers.end()) {
                 action = std::move(it->second.action);
                 core->timers.erase(it);
             }
         }
-        core_.reset();
     }
 
 private:
@@ -65,15 +56,12 @@ ThreadEventLoop::ThreadEventLoop() : core_(std::make_shared<Core>()) {}
 
 ThreadEventLoop::~ThreadEventLoop()
 {
-    // Tasks and actions may own timer handles of this loop; they must not
-    // be destroyed while the lock is held.
+    // Tasks and actions may own handles of this loop's timers: they go after the lock.
     std::deque<std::function<void()>> tasks;
-    std::map<std::uint64_t, TimerEntry> timers;
-    {
-        const std::lock_guard lock(core_->mutex);
-        tasks.swap(core_->tasks);
-        timers.swap(core_->timers);
-    }
+    std::map<std::uint64_t, Core::Entry> timers;
+    const std::lock_guard lock(core_->mutex);
+    tasks.swap(core_->tasks);
+    timers.swap(core_->timers);
 }
 
 void ThreadEventLoop::post(std::function<void()> task)
@@ -89,59 +77,49 @@ TimerHandle ThreadEventLoop::schedule(Seconds interval, bool repeats, std::funct
 {
     const auto step =
         std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(interval), std::chrono::milliseconds(1));
-    std::uint64_t id = 0;
-    {
-        const std::lock_guard lock(core_->mutex);
-        id = core_->nextTimerId++;
-        core_->timers.emplace(id, TimerEntry{Clock::now() + step, step, repeats,
-                                             std::make_shared<std::function<void()>>(std::move(action))});
-    }
-    core_->wake.notify_one();
+    const std::lock_guard lock(core_->mutex);
+    const std::uint64_t id = core_->nextId++;
+    core_->timers.emplace(id, Core::Entry{Clock::now() + step, step, repeats,
+                                          std::make_shared<std::function<void()>>(std::move(action))});
     return TimerHandle(std::make_unique<LoopTimer>(core_, id));
 }
 
 bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeout)
 {
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
-    const auto isDone = [&done] { return done && done(); };
-    std::deque<std::function<void()>> batch;
     for (;;) {
-        if (isDone()) {
+        if (done && done()) {
             return true;
         }
         const auto now = Clock::now();
         if (now >= end) {
             return false;
         }
-
+        std::function<void()> task;  // run, and destroyed, outside the lock
         std::shared_ptr<std::function<void()>> action;
         {
             std::unique_lock lock(core_->mutex);
-            auto due = core_->timers.end();
-            for (auto it = core_->timers.begin(); it != core_->timers.end(); ++it) {
-                if (due == core_->timers.end() || it->second.deadline < due->second.deadline) {
-                    due = it;
-                }
-            }
-            if (due != core_->timers.end() && due->second.deadline <= now) {
+            auto& timers = core_->timers;
+            const auto due = std::min_element(timers.begin(), timers.end(), [](const auto& a, const auto& b) {
+                return a.second.deadline < b.second.deadline;
+            });
+            if (due != timers.end() && due->second.deadline <= now) {
                 // A due timer goes before queued tasks, so that a steady
-                // stream of posts cannot starve the timers.
-                action = due->second.action;
-                if (due->second.repeats) {
-                    auto& entry = due->second;
-                    entry.deadline += entry.interval;
-                    if (entry.deadline <= now) {
-                        entry.deadline += ((now - entry.deadline) / entry.interval + 1) * entry.interval;
-                    }
+                // stream of posts cannot starve it; ticks missed while it
+                // ran late are skipped, not run in a burst.
+                auto& entry = due->second;
+                action = entry.action;
+                if (entry.repeats) {
+                    entry.deadline += ((now - entry.deadline) / entry.interval + 1) * entry.interval;
                 } else {
-                    core_->timers.erase(due);
+                    timers.erase(due);
                 }
             } else if (!core_->tasks.empty()) {
-                // Taken as a batch: one lock per batch, not per task.
-                batch.swap(core_->tasks);
+                task = std::move(core_->tasks.front());
+                core_->tasks.pop_front();
             } else {
                 auto wakeAt = std::min(end, now + std::chrono::milliseconds(10));
-                if (due != core_->timers.end()) {
+                if (due != timers.end()) {
                     wakeAt = std::min(wakeAt, due->second.deadline);
                 }
                 core_->wake.wait_until(lock, wakeAt, [this] { return !core_->tasks.empty(); });
@@ -150,24 +128,8 @@ bool ThreadEventLoop::runUntil(const std::function<bool()>& done, Seconds timeou
         }
         if (action) {
             (*action)();
-            action.reset();
-            continue;
-        }
-        while (!batch.empty()) {
-            auto task = std::move(batch.front());
-            batch.pop_front();
+        } else {
             task();
-            if (batch.empty()) {
-                break;
-            }
-            const bool interrupted = isDone() || Clock::now() >= end;
-            if (interrupted) {
-                // The rest keeps its place ahead of what was posted since.
-                const std::lock_guard lock(core_->mutex);
-                core_->tasks.insert(core_->tasks.begin(), std::make_move_iterator(batch.begin()),
-                                    std::make_move_iterator(batch.end()));
-                batch.clear();
-            }
         }
     }
 }
