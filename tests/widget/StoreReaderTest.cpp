@@ -24,22 +24,6 @@ std::string fileBytes(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(StoreReader, ReadsTheDocumentsTelvaneWrote)
-{
-    WidgetStore store;
-    const auto item = MQTTDisplayItem::make("home/a", "Temperatur", "t");
-    store.seed({messageAgo("home/a", R"({"t":21.5})", 10)}, {item}, {{"home/a", "Wohnzimmer"}});
-
-    StoreReader reader(store.path(), 100ms);
-    const auto contents = reader.read();
-    EXPECT_EQ(contents.status, StoreStatus::ok);
-    ASSERT_EQ(contents.messages.size(), 1U);
-    EXPECT_EQ(contents.messages[0].payload, R"({"t":21.5})");
-    ASSERT_EQ(contents.displayItems.size(), 1U);
-    EXPECT_EQ(contents.displayItems[0], item);
-    EXPECT_EQ(contents.config.topicLabels.at("home/a"), "Wohnzimmer");
-}
-
 // Each case puts something at the path that is not a well-kept store.
 TEST(StoreReader, AnythingAtThePathGivesAStatusAndDefaults)
 {

@@ -35,6 +35,7 @@ WidgetProcess::WidgetProcess(const std::vector<std::string>& argv, const std::ve
     }
     const auto pointers = [](const std::vector<std::string>& texts) {
         std::vector<char*> list;
+        list.reserve(texts.size() + 1);
         for (const auto& text : texts) {
             list.push_back(const_cast<char*>(text.c_str()));
         }
