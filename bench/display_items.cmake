@@ -3,9 +3,8 @@
 # topic chosen.
 if(TARGET telvane_gui)
   find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
-  add_executable(display_items_bench ${CMAKE_CURRENT_LIST_DIR}/display_items_bench.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/TempDir.cpp)
-  target_include_directories(display_items_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(display_items_bench PRIVATE telvane_gui Qt6::Test benchmark::benchmark telvane_warnings)
+  add_executable(display_items_bench ${CMAKE_CURRENT_LIST_DIR}/display_items_bench.cpp)
+  target_link_libraries(display_items_bench PRIVATE
+    telvane_gui telvane_test_fixtures Qt6::Test benchmark::benchmark telvane_warnings)
   set_target_properties(display_items_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()

@@ -21,9 +21,10 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "platform/ConfigChangedSignal.h"
+#include "support/CountingReloadSignal.h"
+#include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
-#include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
@@ -45,8 +46,8 @@ using namespace telvane;
 
 const std::string kTopic = "home/big";
 
-using test::Disconnected;
-using test::NoReload;
+using test::CountingReloadSignal;
+using test::FakeConnectionStatus;
 
 // 10,000 leaf paths; `variant` changes the values, not the paths.
 std::string largePayload(bool flat, std::int64_t variant = 0)
@@ -88,8 +89,9 @@ struct WindowUnderTest {
         config.host = "127.0.0.1";
         config.topics = {kTopic, "home/small"};
         writer.saveConfig(config);
-        writer.saveMessages({{kTopic, largePayload(flat), Date::fromUnix(1'700'000'001)},
-                             {"home/small", R"({"t": 21.5})", Date::fromUnix(1'700'000'000)}});
+        writer.appendMessages({{"home/small", R"({"t": 21.5})", Date::fromUnix(1'700'000'000)},
+                               {kTopic, largePayload(flat), Date::fromUnix(1'700'000'001)}},
+                              50);
         writer.saveDisplayItems({MQTTDisplayItem::make(kTopic, "Temperatur", "devices.0.temperature"),
                                  MQTTDisplayItem::make("home/small", "Klein", "t")});
         window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
@@ -112,9 +114,9 @@ struct WindowUnderTest {
     SharedStore store;
     SharedStore writer;  // another connection, like the client's writes
     QtEventLoop loop;
-    NoReload reloader;
+    CountingReloadSignal reloader;
     ConfigChangedSignal configChanged;
-    Disconnected status;
+    FakeConnectionStatus status;
     // Never started here: the window only needs one.
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
                               std::make_shared<AsioTransport>()};
@@ -130,7 +132,7 @@ void BM_ChooseLargeTopic(benchmark::State& state)
         state.PauseTiming();
         w.editor().setNewItemTopic("");
         // A new payload, parsed by its tick: the choice lists its paths afresh.
-        w.writer.appendMessage({kTopic, largePayload(flat, ++variant), Date::fromUnix(1'800'000'000.0)}, 50);
+        w.writer.appendMessages({{kTopic, largePayload(flat, ++variant), Date::fromUnix(1'800'000'000.0)}}, 50);
         w.tick();
         state.ResumeTiming();
 
@@ -170,7 +172,7 @@ void BM_RefreshTickNewPayload(benchmark::State& state)
     std::int64_t variant = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        w.writer.appendMessage({kTopic, largePayload(flat, ++variant), Date::fromUnix(1'800'000'000.0)}, 50);
+        w.writer.appendMessages({{kTopic, largePayload(flat, ++variant), Date::fromUnix(1'800'000'000.0)}}, 50);
         state.ResumeTiming();
         w.tick();
     }

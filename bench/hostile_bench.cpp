@@ -9,6 +9,7 @@
 
 #include "model/SharedStore.h"
 #include "mqtt/MessageDelivery.h"
+#include "support/CountingReloadSignal.h"
 #include "support/OutsideWriter.h"
 #include "support/TempDir.h"
 #include "support/VirtualEventLoop.h"
@@ -24,12 +25,6 @@ namespace {
 
 using namespace telvane;
 using Clock = std::chrono::steady_clock;
-
-class CountingReload final : public ReloadSignal {
-public:
-    void emitReload() override { ++count; }
-    int count = 0;
-};
 
 double millisecondsSince(Clock::time_point start)
 {
@@ -50,7 +45,7 @@ void flood(std::size_t topicCount)
     test::TempDir dir;
     VirtualEventLoop loop;
     SharedStore store(dir.path() / "defaults.sqlite3", &loop);
-    CountingReload reload;
+    test::CountingReloadSignal reload;
     MessageDelivery delivery(store, reload, loop);
     const std::vector<std::string> configured{"home/temp"};
 
@@ -78,7 +73,7 @@ void flood(std::size_t topicCount)
         loop.runUntilIdle();
     });
     const double total = millisecondsSince(start);
-    const bool stored = !store.loadMessages().empty() && store.loadMessages().front().payload == "behind";
+    const bool stored = !store.messagesSnapshot()->empty() && store.messagesSnapshot()->front().payload == "behind";
 
     // Baselines: the whole set written once and decoded once by another connection.
     const auto topics = *store.loadDiscoveredTopics();
@@ -101,7 +96,7 @@ void lockedStore()
     test::TempDir dir;
     VirtualEventLoop loop;
     SharedStore store(dir.path() / "defaults.sqlite3", &loop);
-    CountingReload reload;
+    test::CountingReloadSignal reload;
     MessageDelivery delivery(store, reload, loop);
     const std::vector<std::string> configured{"a", "b", "c", "d"};
     delivery.deliver("a", "before", configured);
@@ -127,7 +122,7 @@ void lockedStore()
         }
     }
     const double afterLock = timed([&] { loop.advance(Seconds(0.25)); });
-    const auto messages = SharedStore(dir.path() / "defaults.sqlite3").loadMessages();
+    const auto messages = *SharedStore(dir.path() / "defaults.sqlite3").messagesSnapshot();
     const auto count = std::count_if(messages.begin(), messages.end(),
                                      [](const MQTTMessage& m) { return m.payload.starts_with("during "); });
     std::printf("Another process holds the write lock for 8 s while 4 messages arrive\n");

@@ -3,12 +3,8 @@
 add_executable(packet_streamer ${CMAKE_CURRENT_LIST_DIR}/packet_streamer.cpp)
 target_link_libraries(packet_streamer PRIVATE telvane_warnings)
 
-# The mosquitto fixture is shared with the tests; compiled in directly so
-# that the benchmark does not depend on the test build.
-add_executable(ingest_bench ${CMAKE_CURRENT_LIST_DIR}/ingest_bench.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/MosquittoBroker.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/TempDir.cpp)
-target_include_directories(ingest_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(ingest_bench PRIVATE telvane_core telvane_warnings)
+# The mosquitto fixture is shared with the tests.
+add_executable(ingest_bench ${CMAKE_CURRENT_LIST_DIR}/ingest_bench.cpp)
+target_link_libraries(ingest_bench PRIVATE telvane_core telvane_test_fixtures telvane_warnings)
 target_compile_definitions(ingest_bench PRIVATE PACKET_STREAMER_EXECUTABLE="$<TARGET_FILE:packet_streamer>")
 add_dependencies(ingest_bench packet_streamer)

@@ -17,9 +17,10 @@
 #include "model/SharedStore.h"
 #include "mqtt/MQTTClient.h"
 #include "platform/AsioTransport.h"
-#include "platform/ThreadEventLoop.h"
+#include "support/CountingReloadSignal.h"
 #include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
+#include "support/ThreadEventLoop.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -91,12 +92,6 @@ double processCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return cpuSeconds(usage);
 }
-
-class CountingReloadSignal final : public ReloadSignal {
-public:
-    void emitReload() override { ++count; }
-    long count = 0;  // main loop thread only
-};
 
 // Counts the PUBLISH packets in the byte stream a connection receives, on
 // the transport's thread, by walking the fixed headers only (a few
@@ -199,7 +194,7 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
     store.saveConfig(config);
 
     ThreadEventLoop loop;
-    CountingReloadSignal reloader;
+    test::CountingReloadSignal reloader;
     auto counter = std::make_shared<PublishCounter>();
     std::shared_ptr<Transport> transport;
     if (countPackets) {
@@ -228,7 +223,7 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
         result.received = result.ok ? expected : 0;
     }
     if (scenario.configured && reloader.count != result.received + (result.ok ? 1 : 0)) {
-        std::printf("  note: %ld reloads for %ld received messages\n", reloader.count, result.received);
+        std::printf("  note: %d reloads for %ld received messages\n", reloader.count.load(), result.received);
     }
     client.reset();
     return result;

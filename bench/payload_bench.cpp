@@ -13,9 +13,10 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "platform/ConfigChangedSignal.h"
+#include "support/CountingReloadSignal.h"
+#include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
-#include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
@@ -38,8 +39,8 @@ namespace {
 using namespace telvane;
 using Clock = std::chrono::steady_clock;
 
-using test::Disconnected;
-using test::NoReload;
+using test::CountingReloadSignal;
+using test::FakeConnectionStatus;
 
 double peakMiB()
 {
@@ -74,9 +75,9 @@ Figures measure(std::size_t payloadBytes)
     config.topics = {"big", "small"};
     writer.saveConfig(config);
     QtEventLoop loop;
-    NoReload reload;
+    CountingReloadSignal reload;
     ConfigChangedSignal configChanged;
-    Disconnected status;
+    FakeConnectionStatus status;
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
                               std::make_shared<AsioTransport>()};
     auto window = std::make_unique<SettingsWindow>(store, loop, reload, configChanged, status, discovery);
@@ -87,7 +88,7 @@ Figures measure(std::size_t payloadBytes)
         std::exit(1);
     }
     for (int i = 0; i < 9; ++i) {
-        writer.appendMessage({"small/" + std::to_string(i), "21.5", Date::now()}, 50);
+        writer.appendMessages({{"small/" + std::to_string(i), "21.5", Date::now()}}, 50);
     }
     (void)tickMilliseconds(*window);
 
@@ -97,7 +98,7 @@ Figures measure(std::size_t payloadBytes)
     }
     Figures figures;
     const auto stored = Clock::now();
-    writer.appendMessage({"big", std::move(payload), Date::now()}, 50);
+    writer.appendMessages({{"big", std::move(payload), Date::now()}}, 50);
     figures.store = std::chrono::duration<double, std::milli>(Clock::now() - stored).count();
     figures.arrival = tickMilliseconds(*window);
     for (int i = 0; i < 10; ++i) {

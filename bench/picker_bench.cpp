@@ -13,9 +13,10 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "platform/ConfigChangedSignal.h"
+#include "support/CountingReloadSignal.h"
+#include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
-#include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
@@ -50,8 +51,8 @@ private:
     telvane::test::TempDir dir_;
 };
 
-using test::Disconnected;
-using test::NoReload;
+using test::CountingReloadSignal;
+using test::FakeConnectionStatus;
 
 // Topics shaped like a busy broker (sites, rooms, devices and a few
 // readings), or all on the top level, where the picker sorts every one of
@@ -96,7 +97,7 @@ struct WindowUnderTest {
             config.topics.push_back(m.topic);
         }
         writer.saveConfig(config);
-        writer.saveMessages(makeMessages(50));
+        writer.appendMessages(makeMessages(50), 50);
         writer.saveDiscoveredTopics(topics);
         window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
         window->show();
@@ -110,9 +111,9 @@ struct WindowUnderTest {
     // 100,000 topics takes milliseconds.
     void changeStore(std::int64_t n)
     {
-        writer.appendMessage({"site0/room0/device1/reading0", "{\"temperature\": " + std::to_string(n) + "}",
-                              Date::fromUnix(1'800'000'000.0 + static_cast<double>(n))},
-                             50);
+        writer.appendMessages({{"site0/room0/device1/reading0", "{\"temperature\": " + std::to_string(n) + "}",
+                                Date::fromUnix(1'800'000'000.0 + static_cast<double>(n))}},
+                              50);
         TopicSet grown = topics;
         grown.insert("new/topic/" + std::to_string(n));
         writer.saveDiscoveredTopics(grown);
@@ -122,9 +123,9 @@ struct WindowUnderTest {
     SharedStore store;
     SharedStore writer;  // another connection, like the client's writes
     QtEventLoop loop;
-    NoReload reloader;
+    CountingReloadSignal reloader;
     ConfigChangedSignal configChanged;
-    Disconnected status;
+    FakeConnectionStatus status;
     // Never started here: the window only needs one.
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
                               std::make_shared<AsioTransport>()};

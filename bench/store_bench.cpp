@@ -4,14 +4,13 @@
 
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "support/StoreFile.h"
 #include "support/TempDir.h"
 
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
 namespace {
@@ -31,55 +30,11 @@ private:
     telvane::test::TempDir dir_;
 };
 
-// A second connection, standing in for the widget or another process.
-class Connection {
+// A second connection, standing in for the widget or another process, with
+// the store's own durability setting.
+class Connection : public telvane::test::StoreFile {
 public:
-    explicit Connection(const fs::path& path)
-    {
-        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        sqlite3_busy_timeout(db_, 5000);
-        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-        sqlite3_prepare_v2(db_, "SELECT value FROM defaults WHERE key = ?1", -1, &select_, nullptr);
-        sqlite3_prepare_v2(db_,
-                           "INSERT INTO defaults(key, value) VALUES(?1, ?2) "
-                           "ON CONFLICT(key) DO UPDATE SET value = excluded.value",
-                           -1, &upsert_, nullptr);
-    }
-    ~Connection()
-    {
-        sqlite3_finalize(select_);
-        sqlite3_finalize(upsert_);
-        sqlite3_close_v2(db_);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    std::string select(const char* key)
-    {
-        sqlite3_bind_text(select_, 1, key, -1, SQLITE_STATIC);
-        std::string value;
-        if (sqlite3_step(select_) == SQLITE_ROW) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select_, 0));
-            value.assign(bytes, static_cast<std::size_t>(sqlite3_column_bytes(select_, 0)));
-        }
-        sqlite3_reset(select_);
-        return value;
-    }
-
-    void upsert(const char* key, const std::string& value)
-    {
-        sqlite3_bind_text(upsert_, 1, key, -1, SQLITE_STATIC);
-        sqlite3_bind_blob64(upsert_, 2, value.data(), value.size(), SQLITE_STATIC);
-        if (sqlite3_step(upsert_) != SQLITE_DONE) {
-            throw std::runtime_error(sqlite3_errmsg(db_));
-        }
-        sqlite3_reset(upsert_);
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* select_ = nullptr;
-    sqlite3_stmt* upsert_ = nullptr;
+    explicit Connection(const fs::path& path) : StoreFile(path) { exec("PRAGMA synchronous=NORMAL"); }
 };
 
 TopicSet makeTopics(std::int64_t count)
@@ -116,7 +71,7 @@ void BM_LoadDiscoveredTopics_Cached(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(store.loadDiscoveredTopics());
     }
-    setTopicCounters(state, Connection(scratch.database()).select("discoveredTopics"));
+    setTopicCounters(state, Connection(scratch.database()).get("discoveredTopics"));
 }
 
 // Another connection wrote the document (one topic more or less) before each
@@ -129,11 +84,11 @@ void BM_LoadDiscoveredTopics_AfterOtherWrite(benchmark::State& state)
     auto topics = makeTopics(state.range(0));
     store.saveDiscoveredTopics(topics);
     Connection other(scratch.database());
-    const std::string blobs[2] = {other.select("discoveredTopics"), encodedWithOneMore(topics)};
+    const std::string blobs[2] = {other.get("discoveredTopics"), encodedWithOneMore(topics)};
     std::size_t n = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        other.upsert("discoveredTopics", blobs[++n % 2]);
+        other.put("discoveredTopics", blobs[++n % 2]);
         state.ResumeTiming();
         benchmark::DoNotOptimize(store.loadDiscoveredTopics());
     }
@@ -153,7 +108,7 @@ void BM_SaveDiscoveredTopics(benchmark::State& state)
         state.ResumeTiming();
         store.saveDiscoveredTopics(topics);
     }
-    setTopicCounters(state, Connection(scratch.database()).select("discoveredTopics"));
+    setTopicCounters(state, Connection(scratch.database()).get("discoveredTopics"));
 }
 
 // Baseline: the raw upsert of the same document, alternating two versions so
@@ -164,10 +119,10 @@ void BM_Baseline_UpsertTopicsBlob(benchmark::State& state)
     auto topics = makeTopics(state.range(0));
     SharedStore(scratch.database()).saveDiscoveredTopics(topics);
     Connection writer(scratch.database());
-    const std::string blobs[2] = {writer.select("discoveredTopics"), encodedWithOneMore(topics)};
+    const std::string blobs[2] = {writer.get("discoveredTopics"), encodedWithOneMore(topics)};
     std::size_t n = 0;
     for (auto _ : state) {
-        writer.upsert("discoveredTopics", blobs[++n % 2]);
+        writer.put("discoveredTopics", blobs[++n % 2]);
     }
     setTopicCounters(state, blobs[0]);
 }
@@ -180,7 +135,7 @@ void BM_Baseline_SelectTopicsBlob(benchmark::State& state)
     Connection reader(scratch.database());
     std::string blob;
     for (auto _ : state) {
-        blob = reader.select("discoveredTopics");
+        blob = reader.get("discoveredTopics");
         benchmark::DoNotOptimize(blob.data());
     }
     setTopicCounters(state, blob);
@@ -210,14 +165,14 @@ void BM_AppendMessage_FullList(benchmark::State& state)
     Scratch scratch;
     SharedStore store(scratch.database());
     for (std::size_t i = 0; i < kMaxMessages; ++i) {
-        store.appendMessage(makeMessage(i, static_cast<double>(i)), kMaxMessages);
+        store.appendMessages({makeMessage(i, static_cast<double>(i))}, kMaxMessages);
     }
     std::size_t n = kMaxMessages;
     for (auto _ : state) {
-        store.appendMessage(makeMessage(n % (kMaxMessages + 10), static_cast<double>(n)), kMaxMessages);
+        store.appendMessages({makeMessage(n % (kMaxMessages + 10), static_cast<double>(n))}, kMaxMessages);
         ++n;
     }
-    state.counters["bytes"] = static_cast<double>(Connection(scratch.database()).select("messages").size());
+    state.counters["bytes"] = static_cast<double>(Connection(scratch.database()).get("messages").size());
 }
 
 // Baseline: the raw upsert of a full list's document (two versions in turn:
@@ -227,15 +182,15 @@ void BM_Baseline_UpsertMessagesBlob(benchmark::State& state)
     Scratch scratch;
     SharedStore store(scratch.database());
     for (std::size_t i = 0; i < kMaxMessages; ++i) {
-        store.appendMessage(makeMessage(i, static_cast<double>(i)), kMaxMessages);
+        store.appendMessages({makeMessage(i, static_cast<double>(i))}, kMaxMessages);
     }
     Connection writer(scratch.database());
-    const std::string first = writer.select("messages");
-    store.appendMessage(makeMessage(kMaxMessages, 1000.0), kMaxMessages);
-    const std::string blobs[2] = {first, writer.select("messages")};
+    const std::string first = writer.get("messages");
+    store.appendMessages({makeMessage(kMaxMessages, 1000.0)}, kMaxMessages);
+    const std::string blobs[2] = {first, writer.get("messages")};
     std::size_t n = 0;
     for (auto _ : state) {
-        writer.upsert("messages", blobs[++n % 2]);
+        writer.put("messages", blobs[++n % 2]);
     }
     state.counters["bytes"] = static_cast<double>(first.size());
 }

@@ -2,19 +2,16 @@
 # and the one-second refresh tick, beside store-load and sort baselines.
 if(TARGET telvane_gui)
   find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
-  add_executable(picker_bench ${CMAKE_CURRENT_LIST_DIR}/picker_bench.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/TempDir.cpp)
-  target_include_directories(picker_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(picker_bench PRIVATE telvane_gui Qt6::Test benchmark::benchmark telvane_warnings)
+  add_executable(picker_bench ${CMAKE_CURRENT_LIST_DIR}/picker_bench.cpp)
+  target_link_libraries(picker_bench PRIVATE
+    telvane_gui telvane_test_fixtures Qt6::Test benchmark::benchmark telvane_warnings)
   set_target_properties(picker_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
 
 # A 20 MB payload on a configured topic with the window shown: the tick that
 # shows it, later ticks and resizes, and peak memory, beside a 100-byte payload.
 if(TARGET telvane_gui)
-  add_executable(payload_bench ${CMAKE_CURRENT_LIST_DIR}/payload_bench.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/TempDir.cpp)
-  target_include_directories(payload_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(payload_bench PRIVATE telvane_gui Qt6::Test telvane_warnings)
+  add_executable(payload_bench ${CMAKE_CURRENT_LIST_DIR}/payload_bench.cpp)
+  target_link_libraries(payload_bench PRIVATE telvane_gui telvane_test_fixtures Qt6::Test telvane_warnings)
   set_target_properties(payload_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()

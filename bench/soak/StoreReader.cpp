@@ -3,6 +3,7 @@
 #include "model/JsonText.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
+#include "model/StoreSchema.h"
 #include "mqtt/MessageDelivery.h"
 
 #include <sqlite3.h>
@@ -22,7 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 enum class Outcome { readable, missing, unreadable, inconsistent, busy };
 
-constexpr std::array<const char*, 4> kKeys{"config", "messages", "displayItems", "discoveredTopics"};
+using namespace store_schema;
+
+constexpr std::array<const char*, 4> kKeys{kConfigKey, kMessagesKey, kDisplayItemsKey, kDiscoveredTopicsKey};
 
 Outcome checkMessages(const std::vector<MQTTMessage>& messages, const std::string& configuredPrefix)
 {
@@ -44,14 +47,14 @@ Outcome decode(std::string_view key, std::string_view text, const std::string& c
     if (!json) {
         return Outcome::unreadable;
     }
-    if (key == "config") {
+    if (key == kConfigKey) {
         return configFromJson(*json) ? Outcome::readable : Outcome::unreadable;
     }
-    if (key == "messages") {
+    if (key == kMessagesKey) {
         const auto messages = messagesFromJson(*json);
         return messages ? checkMessages(*messages, configuredPrefix) : Outcome::unreadable;
     }
-    if (key == "displayItems") {
+    if (key == kDisplayItemsKey) {
         return displayItemsFromJson(*json) ? Outcome::readable : Outcome::unreadable;
     }
     return discoveredTopicsFromJson(*json) ? Outcome::readable : Outcome::unreadable;
@@ -62,11 +65,11 @@ class ReadOnlyStore {
 public:
     explicit ReadOnlyStore(const std::filesystem::path& path)
     {
-        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(path.c_str(), &db_, kReaderOpenFlags, nullptr) != SQLITE_OK) {
             return;
         }
         sqlite3_busy_timeout(db_, 100);
-        sqlite3_prepare_v2(db_, "SELECT value FROM defaults WHERE key = ?1", -1, &select_, nullptr);
+        sqlite3_prepare_v2(db_, kSelectValue, -1, &select_, nullptr);
     }
     ~ReadOnlyStore()
     {

@@ -14,11 +14,12 @@
 #include "model/SharedStore.h"
 #include "mqtt/MQTTClient.h"
 #include "platform/AsioTransport.h"
-#include "platform/ThreadEventLoop.h"
 #include "soak/SoakPublisher.h"
 #include "soak/StoreReader.h"
+#include "support/CountingReloadSignal.h"
 #include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
+#include "support/ThreadEventLoop.h"
 
 #include <unistd.h>
 
@@ -48,12 +49,6 @@ constexpr auto kRssEvery = std::chrono::seconds(10);
 constexpr double kReaderHertz = 100;
 constexpr double kRssSpreadLimit = 0.05;
 constexpr double kReconnectLimitSeconds = 6.0;
-
-class CountingReloadSignal final : public ReloadSignal {
-public:
-    void emitReload() override { ++count; }
-    long count = 0;  // main loop thread only
-};
 
 double residentMegabytes()
 {
@@ -252,7 +247,7 @@ int runSoak(const char* self, double minutes)
     SoakPublisher publisher(publishing);
 
     ThreadEventLoop loop;
-    CountingReloadSignal reloader;
+    test::CountingReloadSignal reloader;
     const auto begin = Clock::now();
     std::vector<ConnectionChange> changes;
     std::vector<RssSample> rss;
@@ -293,7 +288,7 @@ int runSoak(const char* self, double minutes)
             publisher.sentConfigured() > 0
                 ? 100.0 * static_cast<double>(stored) / static_cast<double>(publisher.sentConfigured())
                 : 0.0,
-            reloader.count);
+            static_cast<long>(reloader.count.load()));
         bool readerOk = false;
         if (tally) {
             readerOk = tally->unreadable == 0 && tally->inconsistent == 0 && tally->rounds > 0;

@@ -120,7 +120,7 @@ std::filesystem::path seedStore(const std::filesystem::path& root)
                                        Date::now()});
         items.push_back(MQTTDisplayItem::make(topic, "Raum " + std::to_string(i), "temperature"));
     }
-    store.saveMessages(messages);
+    store.appendMessages(std::move(messages), 50);
     store.saveDisplayItems(items);
     return path;
 }
@@ -235,9 +235,9 @@ bool benchStorm(const std::filesystem::path& storePath)
         auto nextWrite = start;
         for (auto tick = start; Clock::now() - start < duration; tick += 1ms) {
             if (Clock::now() >= nextWrite) {
-                store.appendMessage(MQTTMessage{"home/room0/climate",
-                                                "{\"temperature\":" + std::to_string(++writes) + "}", Date::now()},
-                                    50);
+                store.appendMessages({MQTTMessage{"home/room0/climate",
+                                                  "{\"temperature\":" + std::to_string(++writes) + "}", Date::now()}},
+                                     50);
                 nextWrite += 10ms;
             }
             for (int i = 0; i < kSignalsPerMs; ++i) {

@@ -22,14 +22,9 @@ std::wstring foldedWide(std::string_view text)
     folded.reserve(text.size());
     std::size_t pos = 0;
     while (pos < text.size()) {
-        char32_t value = U'\uFFFD';
-        std::size_t length = 1;
-        if (const auto scalar = decodeUTF8Scalar(text, pos)) {
-            value = scalar->value;
-            length = scalar->length;
-        }
-        folded.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(value))));
-        pos += length;
+        const auto scalar = decodeUTF8ScalarOrReplacement(text, pos);
+        folded.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(scalar.value))));
+        pos += scalar.length;
     }
     return folded;
 }

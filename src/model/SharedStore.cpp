@@ -17,9 +17,6 @@ using namespace store_detail;
 
 namespace {
 
-constexpr const char* kStoreDirectory = "group.org.telvane.Telvane";
-constexpr const char* kDatabaseFile = "defaults.sqlite3";
-
 bool usableBaseDirectory(const char* value)
 {
     return value != nullptr && value[0] == '/';
@@ -60,7 +57,7 @@ std::optional<std::filesystem::path> SharedStore::defaultDatabasePath()
     } else {
         return std::nullopt;
     }
-    return base / kStoreDirectory / kDatabaseFile;
+    return base / kDirectory / kDatabaseFile;
 }
 
 SharedStore::SharedStore(std::optional<std::filesystem::path> databasePath, EventLoop* retryLoop)
@@ -74,21 +71,6 @@ SharedStore::SharedStore(std::optional<std::filesystem::path> databasePath, Even
 }
 
 SharedStore::~SharedStore() = default;
-
-bool SharedStore::isAvailable() const
-{
-    return database_ != nullptr;
-}
-
-bool SharedStore::hasPendingWrites() const
-{
-    return database_ && !database_->pending.empty();
-}
-
-bool SharedStore::writePendingDocuments()
-{
-    return !database_ || database_->writePending();
-}
 
 void SharedStore::setPendingWrittenObserver(std::function<void()> observer)
 {
@@ -116,11 +98,6 @@ void SharedStore::saveConfig(const MQTTConfig& config)
         return;
     }
     database_->store(kConfigKey, toJson(config), database_->config, config);
-}
-
-std::vector<MQTTMessage> SharedStore::loadMessages()
-{
-    return *messagesSnapshot();
 }
 
 std::shared_ptr<const std::vector<MQTTMessage>> SharedStore::messagesSnapshot()
@@ -155,13 +132,6 @@ void SharedStore::saveMessages(std::vector<MQTTMessage> messages)
     database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages));
 }
 
-void SharedStore::appendMessage(MQTTMessage message, std::size_t maxCount)
-{
-    std::vector<MQTTMessage> added;
-    added.push_back(std::move(message));
-    appendMessages(std::move(added), maxCount);
-}
-
 void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount)
 {
     // The same as replacing and putting first one message after the other,
@@ -186,7 +156,7 @@ void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t max
 void SharedStore::pruneMessages(const std::vector<std::string>& keepingTopics)
 {
     const std::unordered_set<std::string> keep(keepingTopics.begin(), keepingTopics.end());
-    auto kept = loadMessages();
+    auto kept = *messagesSnapshot();
     std::erase_if(kept, [&](const MQTTMessage& m) { return !keep.contains(m.topic); });
     if (kept.size() != messagesSnapshot()->size()) {
         saveMessages(std::move(kept));

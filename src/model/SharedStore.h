@@ -49,13 +49,6 @@ public:
     SharedStore(const SharedStore&) = delete;
     SharedStore& operator=(const SharedStore&) = delete;
 
-    [[nodiscard]] bool isAvailable() const;
-
-    // True while documents wait for another process to release its lock.
-    [[nodiscard]] bool hasPendingWrites() const;
-    // Tries to write the documents kept back, oldest first, waiting a few
-    // milliseconds at most. Returns true when none is left.
-    bool writePendingDocuments();
     // Runs after documents kept back have all been written (for example to
     // ask the widget to read them).
     void setPendingWrittenObserver(std::function<void()> observer);
@@ -63,14 +56,12 @@ public:
     [[nodiscard]] MQTTConfig loadConfig();
     void saveConfig(const MQTTConfig& config);
 
-    [[nodiscard]] std::vector<MQTTMessage> loadMessages();
-    // The same list without copying it: the snapshot never changes; a later
-    // write or another connection's commit gives a new one.
+    // The stored messages, newest first, without copying them: the snapshot
+    // never changes; a later write or another connection's commit gives a
+    // new one.
     [[nodiscard]] std::shared_ptr<const std::vector<MQTTMessage>> messagesSnapshot();
-    void saveMessages(std::vector<MQTTMessage> messages);
-    // Replaces the topic's entry, puts the message first, keeps maxCount.
-    void appendMessage(MQTTMessage message, std::size_t maxCount);
-    // appendMessage for each of `added` in order, with one write.
+    // For each of `added` in order: replaces its topic's entry and puts it
+    // first. Keeps maxCount entries, and writes once.
     void appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount);
     // Keeps only messages whose topic is exactly one of `keepingTopics`;
     // writes only when something was dropped.
@@ -90,6 +81,8 @@ public:
     void saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& document);
 
 private:
+    void saveMessages(std::vector<MQTTMessage> messages);
+
     struct Database;
     std::unique_ptr<Database> database_;  // absent when the database could not be opened
 };

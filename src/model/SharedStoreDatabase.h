@@ -7,6 +7,8 @@
 #include "model/JsonText.h"
 #include "model/PrivateFiles.h"
 #include "model/SharedStore.h"
+#include "model/StoreSchema.h"
+#include "model/Utf8.h"
 #include "model/WalCheckpointer.h"
 
 #include <sqlite3.h>
@@ -20,10 +22,7 @@ namespace telvane {
 
 namespace store_detail {
 
-inline constexpr const char* kConfigKey = "config";
-inline constexpr const char* kMessagesKey = "messages";
-inline constexpr const char* kDisplayItemsKey = "displayItems";
-inline constexpr const char* kDiscoveredTopicsKey = "discoveredTopics";
+using namespace store_schema;
 
 // In WAL mode a reader never blocks a writer; the timeout only matters while
 // another writer holds the lock. It rides out a short write of another
@@ -38,27 +37,17 @@ inline constexpr int kFinalBusyTimeoutMs = 3000;
 // exclusively, and a store that fails to open stays unusable for the run.
 inline constexpr int kSetUpBusyTimeoutMs = 3000;
 
-// The schema is the widget contract. WAL lets the widget read while Telvane
-// writes. synchronous=NORMAL keeps the file consistent after a power loss
-// (at worst the last few writes are lost) without an fsync per received
-// message; a process crash loses nothing.
-inline constexpr const char* kSetUpStatements =
-    "PRAGMA journal_mode=WAL;"
-    "PRAGMA synchronous=NORMAL;"
-    "CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value);";
-inline constexpr const char* kSelectValue = "SELECT value FROM defaults WHERE key = ?1";
-// One statement per write, so a reader sees the old or the new document.
-inline constexpr const char* kUpsertValue =
-    "INSERT INTO defaults(key, value) VALUES(?1, ?2) "
-    "ON CONFLICT(key) DO UPDATE SET value = excluded.value";
-inline constexpr const char* kDataVersion = "PRAGMA data_version";
+// WAL lets the widget read while Telvane writes. synchronous=NORMAL keeps
+// the file consistent after a power loss (at worst the last few writes are
+// lost) without an fsync per received message; a process crash loses nothing.
+inline constexpr const char* kSetUpPragmas = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
 
 // The encoder turns bytes that are not UTF-8 into U+FFFD. Only when no such
 // character is in the text does the stored document decode to the very value
 // that was written, so that the value may stand in for reading it back.
 inline bool encodedLosslessly(const std::string& text)
 {
-    return text.find("\xEF\xBF\xBD") == std::string::npos;
+    return text.find(kReplacementCharacterUTF8) == std::string::npos;
 }
 
 inline bool isBusy(int result)
@@ -125,15 +114,15 @@ struct SharedStore::Database {
             return nullptr;
         }
         auto database = std::make_unique<Database>();
-        // No SQLITE_OPEN_CREATE: the file exists with its mode set above. No
-        // mutex: the store is used from the main thread only.
-        if (sqlite3_open_v2(path.c_str(), &database->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
-            != SQLITE_OK) {
+        // The file exists with its mode set above; the store is used from the
+        // main thread only.
+        if (sqlite3_open_v2(path.c_str(), &database->db, store_detail::kWriterOpenFlags, nullptr) != SQLITE_OK) {
             return nullptr;
         }
         sqlite3_busy_timeout(database->db, store_detail::kSetUpBusyTimeoutMs);
         // A file that is not a database fails here and is left as it is.
-        if (sqlite3_exec(database->db, store_detail::kSetUpStatements, nullptr, nullptr, nullptr) != SQLITE_OK
+        if (sqlite3_exec(database->db, store_detail::kSetUpPragmas, nullptr, nullptr, nullptr) != SQLITE_OK
+            || sqlite3_exec(database->db, store_detail::kCreateTable, nullptr, nullptr, nullptr) != SQLITE_OK
             || !database->prepare(store_detail::kSelectValue, &database->selectValue)
             || !database->prepare(store_detail::kUpsertValue, &database->upsertValue)
             || !database->prepare(store_detail::kDataVersion, &database->dataVersion)) {

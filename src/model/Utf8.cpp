@@ -49,6 +49,11 @@ std::optional<UTF8Scalar> decodeUTF8Scalar(std::string_view text, std::size_t po
     return UTF8Scalar{value, length};
 }
 
+UTF8Scalar decodeUTF8ScalarOrReplacement(std::string_view text, std::size_t pos)
+{
+    return decodeUTF8Scalar(text, pos).value_or(UTF8Scalar{kReplacementCharacter, 1});
+}
+
 bool isValidUTF8(std::string_view text)
 {
     std::size_t pos = 0;

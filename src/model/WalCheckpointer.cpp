@@ -1,5 +1,7 @@
 #include "model/WalCheckpointer.h"
 
+#include "model/StoreSchema.h"
+
 #include <sqlite3.h>
 
 namespace telvane {
@@ -43,12 +45,6 @@ void WalCheckpointer::request()
     wake_.notify_one();
 }
 
-int WalCheckpointer::checkpointsRun()
-{
-    const std::lock_guard lock(mutex_);
-    return checkpointsRun_;
-}
-
 int WalCheckpointer::onCommit(void* self, sqlite3* /*db*/, const char* /*name*/, int pages)
 {
     if (pages >= kPagesBeforeCheckpoint) {
@@ -69,8 +65,7 @@ void WalCheckpointer::run()
         requested_ = false;
         lock.unlock();
         if (own == nullptr) {
-            if (sqlite3_open_v2(path_.c_str(), &own, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
-                == SQLITE_OK) {
+            if (sqlite3_open_v2(path_.c_str(), &own, store_schema::kWriterOpenFlags, nullptr) == SQLITE_OK) {
                 sqlite3_busy_timeout(own, kBusyTimeoutMs);
             } else {
                 sqlite3_close_v2(own);  // tried again at the next request
@@ -81,7 +76,6 @@ void WalCheckpointer::run()
             sqlite3_wal_checkpoint_v2(own, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         }
         lock.lock();
-        ++checkpointsRun_;
     }
     lock.unlock();
     // Closed before the store's own connection, so that the last one to

@@ -33,9 +33,6 @@ public:
     // for one passive checkpoint.
     void request();
 
-    // For tests: the checkpoints run so far.
-    [[nodiscard]] int checkpointsRun();
-
 private:
     static int onCommit(void* self, sqlite3* db, const char* name, int pages);
     void run();
@@ -46,7 +43,6 @@ private:
     std::condition_variable wake_;
     bool requested_ = false;
     bool stopping_ = false;
-    int checkpointsRun_ = 0;
     std::thread thread_;
 };
 

@@ -44,12 +44,12 @@ public:
     [[nodiscard]] std::shared_ptr<Connection> makeConnection(const std::string& host, std::uint16_t port,
                                                              double connectTimeoutSeconds) override;
 
-    // Whether the caller runs on the transport's thread.
-    [[nodiscard]] bool isQueueThread() const;
-
     struct Core;  // the io_context and what outlives the transport object
 
 private:
+    // Whether the caller runs on the transport's thread.
+    [[nodiscard]] bool isQueueThread() const;
+
     std::shared_ptr<Core> core_;
     std::thread thread_;
 };

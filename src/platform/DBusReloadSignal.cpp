@@ -1,5 +1,7 @@
 #include "platform/DBusReloadSignal.h"
 
+#include "platform/MonotonicClock.h"
+
 #include <systemd/sd-bus.h>
 
 #include <poll.h>
@@ -11,8 +13,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -21,38 +23,13 @@ namespace telvane {
 
 namespace {
 
-constexpr const char* kObjectPath = "/org/telvane/Telvane";
-constexpr const char* kInterface = "org.telvane.Telvane.Widget";
-constexpr const char* kMember = "ReloadAllTimelines";
+using Clock = MonotonicClock;
+using namespace std::chrono_literals;
 
-constexpr std::uint64_t kMillisecond = 1000;  // in microseconds
-constexpr std::uint64_t kConnectTimeout = 5000 * kMillisecond;
-constexpr std::uint64_t kFirstRetryPause = 250 * kMillisecond;
-constexpr std::uint64_t kLongestRetryPause = 30000 * kMillisecond;
-constexpr std::uint64_t kExitFlushTime = 250 * kMillisecond;
-constexpr std::uint64_t kNever = UINT64_MAX;
-
-// CLOCK_MONOTONIC in microseconds: the clock sd_bus_get_timeout() answers in.
-std::uint64_t nowUsec()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000 + static_cast<std::uint64_t>(ts.tv_nsec) / 1000;
-}
-
-// poll() timeout in milliseconds until `deadline`, rounded up so that the
-// loop does not spin just before it; -1 for no deadline.
-int pollTimeout(std::uint64_t deadline, std::uint64_t now)
-{
-    if (deadline == kNever) {
-        return -1;
-    }
-    if (deadline <= now) {
-        return 0;
-    }
-    const std::uint64_t ms = (deadline - now + kMillisecond - 1) / kMillisecond;
-    return static_cast<int>(std::min<std::uint64_t>(ms, 60'000));
-}
+constexpr auto kConnectTimeout = 5s;
+constexpr std::chrono::milliseconds kFirstRetryPause = 250ms;
+constexpr std::chrono::milliseconds kLongestRetryPause = 30s;
+constexpr auto kExitFlushTime = 250ms;
 
 // D-Bus address values escape every byte outside [-0-9A-Za-z_/.\*] as %xx.
 std::string escapeAddressValue(std::string_view value)
@@ -168,7 +145,7 @@ private:
                 finish();
                 return;
             }
-            std::uint64_t now = nowUsec();
+            const auto now = Clock::now();
             if (wanted > 0 && bus_ == nullptr && now >= nextAttempt_) {
                 startConnecting(now);
             }
@@ -179,14 +156,14 @@ private:
                     dropBus(/*attemptFailed=*/true, now);
                 }
             }
-            waitForWork(nowUsec());
+            waitForWork(Clock::now());
             if (bus_ != nullptr) {
                 processBus();
             }
         }
     }
 
-    void startConnecting(std::uint64_t now)
+    void startConnecting(Clock::time_point now)
     {
         sd_bus* bus = nullptr;
         int r = sd_bus_new(&bus);
@@ -215,7 +192,7 @@ private:
     // Forgets the connection. After a failed attempt the requests made
     // meanwhile are merged into one, so that a bus that comes back gets one
     // reload instead of a burst, and the next attempt waits a growing pause.
-    void dropBus(bool attemptFailed, std::uint64_t now)
+    void dropBus(bool attemptFailed, Clock::time_point now)
     {
         sd_bus_close_unref(bus_);
         bus_ = nullptr;
@@ -238,7 +215,8 @@ private:
         std::uint64_t sent = 0;
         int r = 0;
         while (sent < wanted) {
-            r = sd_bus_emit_signal(bus_, kObjectPath, kInterface, kMember, nullptr);
+            r = sd_bus_emit_signal(bus_, reload_signal::kObjectPath, reload_signal::kInterface, reload_signal::kMember,
+                                   nullptr);
             if (r < 0) {
                 break;
             }
@@ -251,16 +229,19 @@ private:
         // -ENOBUFS: sd-bus's own queue is full because the bus stopped
         // reading; keep the rest counted and try again after writing.
         if (r < 0 && r != -ENOBUFS) {
-            dropBus(/*attemptFailed=*/false, nowUsec());
+            dropBus(/*attemptFailed=*/false, Clock::now());
         }
     }
 
-    void waitForWork(std::uint64_t now)
+    void waitForWork(Clock::time_point now)
     {
         std::array<pollfd, 2> fds{};
         fds[0] = {wakeFd_, POLLIN, 0};
         nfds_t count = 1;
-        std::uint64_t deadline = kNever;
+        std::optional<Clock::time_point> deadline;
+        const auto bringForward = [&deadline](Clock::time_point other) {
+            deadline = deadline ? std::min(*deadline, other) : other;
+        };
         if (bus_ != nullptr) {
             const int events = sd_bus_get_events(bus_);
             const int fd = sd_bus_get_fd(bus_);
@@ -270,17 +251,19 @@ private:
             }
             fds[1] = {fd, static_cast<short>(events), 0};
             count = 2;
-            std::uint64_t busDeadline = kNever;
+            std::uint64_t busDeadline = 0;
             if (sd_bus_get_timeout(bus_, &busDeadline) >= 0) {
-                deadline = std::min(deadline, busDeadline);
+                if (const auto due = fromMonotonicUsec(busDeadline)) {
+                    bringForward(*due);
+                }
             }
             if (sd_bus_is_ready(bus_) <= 0) {
-                deadline = std::min(deadline, connectDeadline_);
+                bringForward(connectDeadline_);
             }
         } else if (pending() > 0) {
             deadline = nextAttempt_;
         }
-        if (::poll(fds.data(), count, pollTimeout(deadline, now)) > 0 && (fds[0].revents & POLLIN) != 0) {
+        if (::poll(fds.data(), count, pollTimeoutMs(deadline, now)) > 0 && (fds[0].revents & POLLIN) != 0) {
             drainWake();
         }
     }
@@ -291,7 +274,7 @@ private:
         while ((r = sd_bus_process(bus_, nullptr)) > 0) {
         }
         if (r < 0 || sd_bus_is_open(bus_) <= 0) {
-            dropBus(/*attemptFailed=*/sd_bus_is_ready(bus_) <= 0, nowUsec());
+            dropBus(/*attemptFailed=*/sd_bus_is_ready(bus_) <= 0, Clock::now());
         }
     }
 
@@ -301,15 +284,15 @@ private:
     {
         if (bus_ != nullptr && sd_bus_is_ready(bus_) > 0) {
             sendPending();
-            const std::uint64_t deadline = nowUsec() + kExitFlushTime;
+            const auto deadline = Clock::now() + kExitFlushTime;
             while (bus_ != nullptr) {
                 const int events = sd_bus_get_events(bus_);
-                const std::uint64_t now = nowUsec();
+                const auto now = Clock::now();
                 if (events < 0 || (events & POLLOUT) == 0 || now >= deadline) {
                     break;
                 }
                 pollfd fd{sd_bus_get_fd(bus_), POLLOUT, 0};
-                static_cast<void>(::poll(&fd, 1, pollTimeout(deadline, now)));
+                static_cast<void>(::poll(&fd, 1, pollTimeoutMs(deadline, now)));
                 processBus();
             }
         }
@@ -327,9 +310,9 @@ private:
 
     // Only the worker thread uses these.
     sd_bus* bus_ = nullptr;
-    std::uint64_t connectDeadline_ = 0;
-    std::uint64_t nextAttempt_ = 0;
-    std::uint64_t retryPause_ = kFirstRetryPause;
+    Clock::time_point connectDeadline_{};
+    Clock::time_point nextAttempt_{};
+    std::chrono::milliseconds retryPause_ = kFirstRetryPause;
 
     std::unique_ptr<std::thread> thread_;  // last: started after the rest exists
 };

@@ -1,7 +1,8 @@
 #pragma once
 
 // The main thread's event loop as the core sees it. The application supplies
-// the Qt one, tests a virtual clock, headless tools a thread of their own.
+// the Qt one, tests a virtual clock, integration tests and benchmarks a loop
+// on a thread of their own (both in tests/support).
 
 #include <chrono>
 #include <functional>

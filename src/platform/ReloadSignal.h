@@ -6,6 +6,15 @@
 
 namespace telvane {
 
+// The request on the session bus: a signal without arguments. Published
+// names, heard by telvane-widget and any other widget; docs/ARCHITECTURE.md
+// ("Contracts between the two programs") says what changing one would take.
+namespace reload_signal {
+inline constexpr const char* kObjectPath = "/org/telvane/Telvane";
+inline constexpr const char* kInterface = "org.telvane.Telvane.Widget";
+inline constexpr const char* kMember = "ReloadAllTimelines";
+}  // namespace reload_signal
+
 class ReloadSignal {
 public:
     virtual ~ReloadSignal() = default;

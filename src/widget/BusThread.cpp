@@ -8,20 +8,8 @@
 
 #include <array>
 #include <cstdint>
-#include <ctime>
 
 namespace telvane::widget {
-
-namespace {
-
-std::uint64_t monotonicUsec()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000 + static_cast<std::uint64_t>(ts.tv_nsec) / 1000;
-}
-
-}  // namespace
 
 BusThread::BusThread(std::string address, std::function<void()> onReload) : onReload_(std::move(onReload))
 {
@@ -52,12 +40,7 @@ void BusThread::run(const std::string& address)
         std::array<pollfd, 2> fds{};
         fds[0] = {wakeFd_, POLLIN, 0};
         fds[1] = {bus.fd(), bus.events(), 0};
-        int timeout = -1;
-        if (const auto deadline = bus.deadlineUsec()) {
-            const std::uint64_t now = monotonicUsec();
-            timeout =
-                *deadline <= now ? 0 : static_cast<int>(std::min<std::uint64_t>((*deadline - now) / 1000 + 1, 60'000));
-        }
+        const int timeout = pollTimeoutMs(bus.deadline(), MonotonicClock::now());
         if (::poll(fds.data(), fds.size(), timeout) > 0 && (fds[0].revents & POLLIN) != 0) {
             return;  // stopping
         }

@@ -1,15 +1,10 @@
 #include "widget/BusWatcher.h"
 
+#include "platform/ReloadSignal.h"
+
 #include <systemd/sd-bus.h>
 
 namespace telvane::widget {
-
-namespace {
-
-constexpr const char* kMatch =
-    "type='signal',path='/org/telvane/Telvane',interface='org.telvane.Telvane.Widget',member='ReloadAllTimelines'";
-
-}  // namespace
 
 BusWatcher::BusWatcher(const std::string& address)
 {
@@ -44,8 +39,8 @@ void BusWatcher::subscribe()
     // Asynchronous: a bus that never answers costs nothing but the signals,
     // and the caller's tick still renders. The install callback reports the
     // bus's answer; a refusal leaves the caller to poll.
-    const int r = sd_bus_add_match_async(
-        bus_, &match_, kMatch,
+    const int r = sd_bus_match_signal_async(
+        bus_, &match_, nullptr, reload_signal::kObjectPath, reload_signal::kInterface, reload_signal::kMember,
         [](sd_bus_message* /*message*/, void* userdata, sd_bus_error* /*error*/) {
             ++static_cast<BusWatcher*>(userdata)->received_;
             return 0;
@@ -104,13 +99,13 @@ short BusWatcher::events() const
     return static_cast<short>(events < 0 ? 0 : events);
 }
 
-std::optional<std::uint64_t> BusWatcher::deadlineUsec() const
+std::optional<MonotonicClock::time_point> BusWatcher::deadline() const
 {
-    std::uint64_t deadline = 0;
-    if (bus_ == nullptr || sd_bus_get_timeout(bus_, &deadline) < 0 || deadline == UINT64_MAX) {
+    std::uint64_t usec = 0;
+    if (bus_ == nullptr || sd_bus_get_timeout(bus_, &usec) < 0) {
         return std::nullopt;
     }
-    return deadline;
+    return fromMonotonicUsec(usec);
 }
 
 std::uint64_t BusWatcher::process()

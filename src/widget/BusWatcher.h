@@ -6,6 +6,8 @@
 // counts the signals when process() reads them. Nothing here blocks: the
 // connection and the subscription are made asynchronously.
 
+#include "platform/MonotonicClock.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,10 +30,10 @@ public:
     [[nodiscard]] bool isOpen() const { return bus_ != nullptr; }
 
     // What to poll for: the connection's descriptor and events, and the
-    // CLOCK_MONOTONIC deadline in microseconds (none for no deadline).
+    // deadline (none for no deadline).
     [[nodiscard]] int fd() const;
     [[nodiscard]] short events() const;
-    [[nodiscard]] std::optional<std::uint64_t> deadlineUsec() const;
+    [[nodiscard]] std::optional<MonotonicClock::time_point> deadline() const;
 
     // Reads and dispatches whatever has arrived; returns the number of
     // reload signals among it. Closes the watcher when the bus went away.

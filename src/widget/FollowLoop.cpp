@@ -12,7 +12,6 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 
 namespace telvane::widget {
 
@@ -30,22 +29,6 @@ constexpr auto kPollInterval = 1s;
 Clock::duration seconds(double value)
 {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
-}
-
-// The sd-bus deadline (CLOCK_MONOTONIC microseconds) on the steady clock,
-// which is CLOCK_MONOTONIC on Linux.
-Clock::time_point fromMonotonicUsec(std::uint64_t usec)
-{
-    return Clock::time_point(std::chrono::microseconds(usec));
-}
-
-int pollTimeoutMs(Clock::time_point deadline, Clock::time_point now)
-{
-    if (deadline <= now) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    return static_cast<int>(std::min<long long>(ms, 60'000));
 }
 
 class Follower {
@@ -151,8 +134,8 @@ private:
         }
         if (!bus_.isOpen()) {
             deadline = std::min(deadline, nextPoll_);
-        } else if (const auto busDeadline = bus_.deadlineUsec()) {
-            deadline = std::min(deadline, fromMonotonicUsec(*busDeadline));
+        } else if (const auto busDeadline = bus_.deadline()) {
+            deadline = std::min(deadline, *busDeadline);
         }
         return deadline;
     }

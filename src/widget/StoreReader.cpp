@@ -1,6 +1,7 @@
 #include "widget/StoreReader.h"
 
 #include "model/JsonText.h"
+#include "model/StoreSchema.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -13,11 +14,7 @@ namespace telvane::widget {
 
 namespace {
 
-// The documents the widget shows. discoveredTopics is left out on purpose:
-// it can hold a hundred thousand topics and the widget shows none of them.
-constexpr const char* kSelectDocuments =
-    "SELECT key, value FROM defaults WHERE key IN ('config', 'messages', 'displayItems')";
-constexpr const char* kDataVersion = "PRAGMA data_version";
+using namespace store_schema;
 
 std::string sqliteReason(int code)
 {
@@ -62,15 +59,15 @@ void decodeDocument(std::string_view key, sqlite3_stmt* row, StoreContents& cont
     if (!json) {
         return;
     }
-    if (key == "config") {
+    if (key == kConfigKey) {
         if (auto config = configFromJson(*json)) {
             contents.config = std::move(*config);
         }
-    } else if (key == "messages") {
+    } else if (key == kMessagesKey) {
         if (auto messages = messagesFromJson(*json)) {
             contents.messages = std::move(*messages);
         }
-    } else if (key == "displayItems") {
+    } else if (key == kDisplayItemsKey) {
         if (auto items = displayItemsFromJson(*json)) {
             contents.displayItems = std::move(*items);
         }
@@ -94,6 +91,20 @@ struct StoreReader::Connection {
         sqlite3_finalize(selectDocuments);
         sqlite3_finalize(dataVersion);
         sqlite3_close_v2(db);
+    }
+
+    // Prepares the read of the shown documents, bound to their keys for good
+    // (a reset keeps the bindings). Returns SQLite's result.
+    int prepareShownDocuments()
+    {
+        const int prepared =
+            sqlite3_prepare_v3(db, kSelectShownDocuments, -1, SQLITE_PREPARE_PERSISTENT, &selectDocuments, nullptr);
+        if (prepared == SQLITE_OK) {
+            sqlite3_bind_text(selectDocuments, 1, kConfigKey, -1, SQLITE_STATIC);
+            sqlite3_bind_text(selectDocuments, 2, kMessagesKey, -1, SQLITE_STATIC);
+            sqlite3_bind_text(selectDocuments, 3, kDisplayItemsKey, -1, SQLITE_STATIC);
+        }
+        return prepared;
     }
 };
 
@@ -136,10 +147,7 @@ bool StoreReader::openIfNeeded(StoreContents& contents)
     auto connection = std::make_unique<Connection>();
     connection->device = status.st_dev;
     connection->inode = status.st_ino;
-    // Read-only and without SQLITE_OPEN_CREATE: the widget never makes or
-    // changes a store. No mutex: one thread uses a reader.
-    const int opened =
-        sqlite3_open_v2(path_.c_str(), &connection->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int opened = sqlite3_open_v2(path_.c_str(), &connection->db, kReaderOpenFlags, nullptr);
     if (opened != SQLITE_OK) {
         contents = failed(StoreStatus::error, sqliteReason(opened));
         return false;
@@ -158,8 +166,7 @@ StoreContents StoreReader::read()
     }
     auto& connection = *connection_;
     if (connection.selectDocuments == nullptr) {
-        const int prepared = sqlite3_prepare_v3(connection.db, kSelectDocuments, -1, SQLITE_PREPARE_PERSISTENT,
-                                                &connection.selectDocuments, nullptr);
+        const int prepared = connection.prepareShownDocuments();
         if (prepared != SQLITE_OK) {
             const std::string message = sqlite3_errmsg(connection.db);
             if (isBusy(prepared)) {

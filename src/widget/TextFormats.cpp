@@ -42,15 +42,33 @@ std::string tooltipLine(const Entry& entry)
     return line;
 }
 
-std::string tooltipText(const Snapshot& snapshot)
+// Pango markup that greys one stale entry inside the bar's text. Waybar's
+// class can only colour the whole module, which would grey the fresh
+// entries beside it too. `markup` is escaped already; the colour is one that
+// the options accepted: #rrggbb, or #aarrggbb, whose alpha Pango takes apart.
+std::string staleSpan(const std::string& markup, const std::string& colour)
+{
+    if (colour.size() != 7 && colour.size() != 9) {
+        return markup;  // not a colour: the module's class still says stale
+    }
+    std::string span = "<span foreground=\"#" + colour.substr(colour.size() - 6) + "\"";
+    if (colour.size() == 9) {
+        const unsigned long alpha = std::stoul(colour.substr(1, 2), nullptr, 16);
+        span += " fgalpha=\"" + std::to_string(std::max(1UL, alpha * 257)) + "\"";  // 1 to 65535
+    }
+    return span + ">" + markup + "</span>";
+}
+
+std::string waybarTooltip(const Snapshot& snapshot, const FormatOptions& options)
 {
     if (snapshot.entries.empty()) {
-        return stateExplanation(snapshot);
+        return escapePango(stateExplanation(snapshot));
     }
     std::vector<std::string> lines;
     lines.reserve(snapshot.entries.size());
     for (const auto& entry : snapshot.entries) {
-        lines.push_back(tooltipLine(entry));
+        std::string line = escapePango(tooltipLine(entry));
+        lines.push_back(entry.isStale ? staleSpan(line, options.staleColor) : std::move(line));
     }
     return joined(lines, "\n");
 }
@@ -72,11 +90,12 @@ std::string renderWaybar(const Snapshot& snapshot, const FormatOptions& options)
 {
     std::vector<std::string> parts;
     for (const auto& entry : snapshot.entries) {
-        parts.push_back(escapePango(barEntryText(entry, options.maxLength)));
+        std::string part = escapePango(barEntryText(entry, options.maxLength));
+        parts.push_back(entry.isStale ? staleSpan(part, options.staleColor) : std::move(part));
     }
     OutJson json;
     json["text"] = parts.empty() ? escapePango(stateText(snapshot)) : joined(parts, escapePango(options.separator));
-    json["tooltip"] = escapePango(tooltipText(snapshot));
+    json["tooltip"] = waybarTooltip(snapshot, options);
     json["class"] = OutJson::array({"telvane", stateName(snapshot.state)});
     json["alt"] = stateName(snapshot.state);
     return dump(json);

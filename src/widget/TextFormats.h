@@ -4,8 +4,9 @@
 // line per snapshot (several with `lines`), without the line break.
 //
 // - text: the entries as "label: value" joined by the separator.
-// - waybar: JSON with text, tooltip (Pango markup, escaped), class
-//   ["telvane", state] and alt (the state).
+// - waybar: JSON with text and tooltip (Pango markup: data escaped, stale
+//   entries in <span foreground="#rrggbb">…</span>), class ["telvane",
+//   state] and alt (the state).
 // - polybar: the text with stale entries coloured by %{F#rrggbb}…%{F-}.
 // - i3blocks: JSON with full_text, short_text (values only) and, when
 //   something is stale or wrong, color.
@@ -26,9 +27,9 @@ enum class Format { text, waybar, polybar, i3blocks, json };
 struct FormatOptions {
     Format format = Format::text;
     std::string separator = "  ";
-    bool lines = false;          // text only: one entry per line
-    std::size_t maxLength = 40;  // per value in bars; 0 = whole
-    std::string staleColor = "#888888";
+    bool lines = false;                  // text only: one entry per line
+    std::size_t maxLength = 40;          // per value in bars; 0 = whole
+    std::string staleColor = "#888888";  // #rrggbb or #aarrggbb, as polybar writes it
     std::string errorColor = "#e01b24";
 };
 

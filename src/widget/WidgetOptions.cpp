@@ -205,8 +205,8 @@ Options:
       --max-length=N       cut values in bars to N characters, the last an
                            ellipsis
                            (default 40; 0: never cut)
-      --stale-color=COLOR  polybar and i3blocks colour of stale entries
-                           (default #888888)
+      --stale-color=COLOR  colour of stale entries in waybar, polybar and
+                           i3blocks (default #888888)
       --error-color=COLOR  colour when the store is missing or unreadable
                            (default #e01b24)
       --store=PATH         read this store instead of Telvane's default one
@@ -216,7 +216,8 @@ Options:
 Formats:
   text      Temperatur: 21.5  Wind: 7.2 (3 h)
   waybar    {"text": ..., "tooltip": ..., "class": ["telvane", STATE],
-            "alt": STATE} with Pango markup escaped
+            "alt": STATE}; Pango markup with the data escaped and stale
+            entries in <span foreground="#888888">...</span>
   polybar   the text, stale entries in %{F#888888}...%{F-}
   i3blocks  {"full_text": ..., "short_text": values only, "color": ...}
   json      {"state": STATE, "entries": [{"label", "value", "text",

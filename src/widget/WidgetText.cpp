@@ -8,8 +8,7 @@ namespace telvane::widget {
 
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-constexpr std::string_view kEllipsis = "\xE2\x80\xA6";     // U+2026
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
 constexpr std::string_view kZeroWidthSpace = "\xE2\x80\x8B";
 
 bool isLineBreakOrControl(char32_t c)
@@ -30,22 +29,19 @@ std::string oneLine(std::string_view text)
     out.reserve(text.size());
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const auto scalar = decodeUTF8Scalar(text, pos);
-        if (!scalar) {
-            out += kReplacement;
-            ++pos;
-            continue;
-        }
-        if (scalar->value == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') {
+        const auto scalar = decodeUTF8ScalarOrReplacement(text, pos);
+        if (scalar.value == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') {
             ++pos;  // CR LF is one break
             continue;
         }
-        if (isLineBreakOrControl(scalar->value)) {
+        if (isLineBreakOrControl(scalar.value)) {
             out += ' ';
+        } else if (scalar.value == kReplacementCharacter) {
+            out += kReplacementCharacterUTF8;  // the bad byte's stand-in, or a real U+FFFD
         } else {
-            out.append(text.substr(pos, scalar->length));
+            out.append(text.substr(pos, scalar.length));
         }
-        pos += scalar->length;
+        pos += scalar.length;
     }
     return out;
 }
@@ -60,8 +56,7 @@ std::string cutText(std::string_view text, std::size_t maxCharacters)
     std::size_t characters = 0;
     std::size_t keepUpTo = 0;  // bytes of the first maxCharacters - 1 code points
     while (pos < text.size()) {
-        const auto scalar = decodeUTF8Scalar(text, pos);
-        const std::size_t length = scalar ? scalar->length : 1;
+        const std::size_t length = decodeUTF8ScalarOrReplacement(text, pos).length;
         ++characters;
         if (characters == maxCharacters) {
             keepUpTo = pos;

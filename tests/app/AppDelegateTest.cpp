@@ -3,6 +3,7 @@
 // (prune, one reload, connect) are covered end to end.
 
 #include "app/AppDelegate.h"
+#include "support/CountingReloadSignal.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
 #include "support/VirtualEventLoop.h"
@@ -12,19 +13,13 @@
 namespace telvane {
 namespace {
 
-class CountingReloadSignal final : public ReloadSignal {
-public:
-    void emitReload() override { ++count; }
-    int count = 0;
-};
-
 TEST(AppDelegateTest, EverySavedConfigurationIsLoadedIntoTheClientAndReconnects)
 {
     test::TempDir dir;
     SharedStore store{dir.path() / "defaults.sqlite3"};
     VirtualEventLoop loop;
     auto transport = std::make_shared<test::ScriptedTransport>(loop);
-    CountingReloadSignal reloadSignal;
+    test::CountingReloadSignal reloadSignal;
     ConfigChangedSignal configChanged;
     auto delegate = std::make_unique<AppDelegate>(loop, transport, store, reloadSignal, configChanged);
 

@@ -52,7 +52,7 @@ protected:
         ASSERT_TRUE(broker_.start()) << broker_.log();
 
         store_ = std::make_unique<SharedStore>(SharedStore::defaultDatabasePath());
-        ASSERT_TRUE(store_->isAvailable());
+        ASSERT_TRUE(std::filesystem::exists(*SharedStore::defaultDatabasePath()));
         MQTTConfig config;
         config.host = broker_.host();
         config.port = broker_.port();
@@ -93,15 +93,14 @@ protected:
 
 TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
 {
-    store_->saveMessages({
-        MQTTMessage{kConfiguredTopic, R"({"temperature":20.5})", Date::fromUnix(1'700'000'000)},
-        MQTTMessage{"home/cellar/climate", R"({"temperature":12})", Date::fromUnix(1'700'000'001)},
-    });
+    store_->appendMessages({MQTTMessage{kConfiguredTopic, R"({"temperature":20.5})", Date::fromUnix(1'700'000'000)},
+                            MQTTMessage{"home/cellar/climate", R"({"temperature":12})", Date::fromUnix(1'700'000'001)}},
+                           50);
     test::ReloadListener reloads;
 
     const pid_t telvane = startTelvane();
     ASSERT_TRUE(reloads.waitForCount(1, kTimeout));
-    const auto launched = store_->loadMessages();
+    const auto launched = *store_->messagesSnapshot();
     ASSERT_EQ(launched.size(), 1U);
     EXPECT_EQ(launched[0].topic, kConfiguredTopic);
 
@@ -113,7 +112,7 @@ TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
         return store_->loadDiscoveredTopics()->contains("home/office/light");
     })) << broker_.log();
     EXPECT_EQ(reloads.settleAndCount(), 1);
-    EXPECT_EQ(store_->loadMessages(), launched);
+    EXPECT_EQ(*store_->messagesSnapshot(), launched);
 
     EXPECT_EQ(endWith(telvane, SIGTERM), 0);
 }

@@ -7,9 +7,9 @@
 #include "discovery/AvahiBrowser.h"
 #include "discovery/BrokerDiscovery.h"
 #include "platform/AsioTransport.h"
-#include "platform/ThreadEventLoop.h"
 #include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
+#include "support/ThreadEventLoop.h"
 
 #include <gtest/gtest.h>
 

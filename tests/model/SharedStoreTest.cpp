@@ -1,10 +1,10 @@
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "support/StoreFile.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,54 +22,7 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 
-// A second connection to the store's file, as the widget or a sqlite3 shell
-// would open it. Keys and values are test literals without quotes.
-class OtherConnection {
-public:
-    explicit OtherConnection(const fs::path& path, int flags = SQLITE_OPEN_READWRITE)
-    {
-        EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db_, flags, nullptr), SQLITE_OK) << path;
-        sqlite3_busy_timeout(db_, 5000);
-    }
-    ~OtherConnection() { sqlite3_close_v2(db_); }
-    OtherConnection(const OtherConnection&) = delete;
-    OtherConnection& operator=(const OtherConnection&) = delete;
-
-    void exec(const std::string& sql)
-    {
-        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-    }
-
-    // The first column of the first row, "" when there is none.
-    std::string query(const std::string& sql)
-    {
-        std::string text;
-        sqlite3_exec(
-            db_, sql.c_str(),
-            [](void* out, int, char** values, char**) {
-                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
-                return 1;  // stop after the first row
-            },
-            &text, nullptr);
-        return text;
-    }
-
-    // Stores `value` under `key` as a BLOB or, with asText, as TEXT.
-    void put(const std::string& key, const std::string& value, bool asText = false)
-    {
-        exec("INSERT OR REPLACE INTO defaults VALUES('" + key + "', CAST('" + value + "' AS "
-             + (asText ? "TEXT))" : "BLOB))"));
-    }
-    std::string get(const std::string& key) { return query("SELECT value FROM defaults WHERE key = '" + key + "'"); }
-    // SQLite's typeof(), "" when the key is missing.
-    std::string typeOf(const std::string& key)
-    {
-        return query("SELECT typeof(value) FROM defaults WHERE key = '" + key + "'");
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-};
+using test::StoreFile;
 
 MQTTMessage message(std::string topic, double secondsSince2001, std::string payload = "{}")
 {
@@ -105,7 +58,7 @@ protected:
     test::TempDir temp_;
 };
 
-TEST_F(SharedStoreTest, AppendMessageReplacesTheTopicPutsItFirstAndCapsAtFifty)
+TEST_F(SharedStoreTest, AnAppendedMessageReplacesItsTopicGoesFirstAndFiftyAreKept)
 {
     std::vector<MQTTMessage> fifty;
     fifty.reserve(50);
@@ -134,10 +87,10 @@ TEST_F(SharedStoreTest, AppendMessageReplacesTheTopicPutsItFirstAndCapsAtFifty)
     };
     for (const auto& c : cases) {
         SharedStore store(dbPath());
-        OtherConnection other(dbPath());
+        StoreFile other(dbPath());
         other.put("messages", c.stored);
-        store.appendMessage(c.added, 50);
-        const auto stored = store.loadMessages();
+        store.appendMessages({c.added}, 50);
+        const auto stored = *store.messagesSnapshot();
         EXPECT_EQ(topicsOf(stored), c.after) << c.name;
         EXPECT_EQ(stored.front(), c.added) << c.name;
         EXPECT_EQ(other.get("messages"), encoded(stored)) << c.name;
@@ -167,16 +120,17 @@ TEST_F(SharedStoreTest, PruneMessagesWritesOnlyWhenSomethingWasDropped)
     };
     for (const auto& c : cases) {
         SharedStore store(dbPath());
-        OtherConnection other(dbPath());
+        StoreFile other(dbPath());
         other.exec("DELETE FROM defaults");
         if (!c.stored.empty()) {
             other.put("messages", c.stored);
         }
         store.pruneMessages(c.keeping);
+        const auto stored = *store.messagesSnapshot();
         if (c.written) {
-            EXPECT_EQ(topicsOf(store.loadMessages()), *c.written) << c.name;
+            EXPECT_EQ(topicsOf(stored), *c.written) << c.name;
         }
-        EXPECT_EQ(other.get("messages"), c.written ? encoded(store.loadMessages()) : c.stored) << c.name;
+        EXPECT_EQ(other.get("messages"), c.written ? encoded(stored) : c.stored) << c.name;
     }
 }
 
@@ -200,7 +154,7 @@ TEST_F(SharedStoreTest, RemoveDisplayItemAlwaysRewritesTheList)
     };
     for (const auto& k : cases) {
         SharedStore store(dbPath());
-        OtherConnection other(dbPath());
+        StoreFile other(dbPath());
         other.put("displayItems", k.stored);
         store.removeDisplayItem(k.uuid);
         EXPECT_EQ(other.get("displayItems"), encodeJsonDocument(toJson(k.after))) << k.name;
@@ -217,10 +171,10 @@ TEST_F(SharedStoreTest, FileIsAPrivateWalDatabaseOfCompactJsonBlobsWhateverTheUm
     {
         SharedStore store(dbPath());
         store.saveConfig(config);
-        store.saveMessages({message("home/temp", 0.5, R"({"t":21.5})")});
+        store.appendMessages({message("home/temp", 0.5, R"({"t":21.5})")}, 50);
         store.saveDisplayItems(items);
         store.saveDiscoveredTopics({"home/temp"});
-        OtherConnection widget(dbPath(), SQLITE_OPEN_READONLY);  // keeps -wal and -shm in place
+        StoreFile widget(dbPath(), StoreFile::Access::readOnly);  // keeps -wal and -shm in place
         EXPECT_EQ(modeOf(temp_.path() / "data"), 0700u);
         EXPECT_EQ(modeOf(dbPath().parent_path()), 0700u);
         for (const char* suffix : {"", "-wal", "-shm"}) {
@@ -260,26 +214,29 @@ TEST_F(SharedStoreTest, MissingAndUnreadableValuesReadAsDefaultAndStayUntouched)
     };
     for (const auto& c : cases) {
         SharedStore store(dbPath());
-        OtherConnection other(dbPath());
+        StoreFile other(dbPath());
         other.exec("DELETE FROM defaults");
         if (c.value) {
             other.put(c.key, *c.value, c.asText);
         }
         EXPECT_EQ(store.loadConfig(), MQTTConfig::defaultConfig()) << c.name;
-        EXPECT_EQ(store.loadMessages(), std::vector<MQTTMessage>{}) << c.name;
+        EXPECT_TRUE(store.messagesSnapshot()->empty()) << c.name;
         EXPECT_EQ(store.loadDisplayItems(), std::vector<MQTTDisplayItem>{}) << c.name;
         EXPECT_TRUE(store.loadDiscoveredTopics()->empty()) << c.name;
         EXPECT_EQ(other.get(c.key), c.value.value_or("")) << c.name << ": a read changed the stored value";
-        EXPECT_EQ(other.typeOf(c.key), !c.value ? "" : c.asText ? "text" : "blob") << c.name;
+        const char* type = c.asText ? "text" : "blob";
+        EXPECT_EQ(other.query("SELECT typeof(value) FROM defaults WHERE key = '" + std::string(c.key) + "'"),
+                  c.value ? type : "")
+            << c.name;
     }
 }
 
 TEST_F(SharedStoreTest, WhatTheFileCannotHoldIsNeitherWrittenNorHandedBackFromMemory)
 {
     SharedStore store(dbPath());
-    store.saveMessages({message("a", 1)});
-    store.appendMessage(message("c", std::nan("")), 50);
-    EXPECT_EQ(store.loadMessages(), std::vector<MQTTMessage>{message("a", 1)});
+    store.appendMessages({message("a", 1)}, 50);
+    store.appendMessages({message("c", std::nan(""))}, 50);
+    EXPECT_EQ(*store.messagesSnapshot(), std::vector<MQTTMessage>{message("a", 1)});
     // The encoder replaces bytes that are not UTF-8; the store must not hand
     // back the original text that the file no longer holds.
     MQTTConfig config = MQTTConfig::defaultConfig();
@@ -294,10 +251,10 @@ TEST_F(SharedStoreTest, AWriteByAnotherProcessIsSeenByTheNextReadAndSnapshotsSta
 {
     SharedStore store(dbPath());
     store.saveConfig(MQTTConfig::defaultConfig());
-    store.saveMessages({message("a", 1)});
+    store.appendMessages({message("a", 1)}, 50);
     store.saveDisplayItems({});
     store.saveDiscoveredTopics({"a"});
-    EXPECT_EQ(store.loadMessages().size(), 1u);
+    EXPECT_EQ(store.messagesSnapshot()->size(), 1u);
     const auto snapshot = store.loadDiscoveredTopics();
     const auto item = MQTTDisplayItem::make("a", "A", "");
     const pid_t child = ::fork();
@@ -307,50 +264,23 @@ TEST_F(SharedStoreTest, AWriteByAnotherProcessIsSeenByTheNextReadAndSnapshotsSta
         MQTTConfig config = MQTTConfig::defaultConfig();
         config.host = "from-child";
         other.saveConfig(config);
-        other.appendMessage(message("b", 5), 50);
+        other.appendMessages({message("b", 5)}, 50);
         other.saveDisplayItems({item});
         other.saveDiscoveredTopics({"a", "b"});
-        ::_exit(other.isAvailable() ? 0 : 1);
+        ::_exit(0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(store.loadConfig().host, "from-child");
-    EXPECT_THAT(topicsOf(store.loadMessages()), ElementsAre("b", "a"));
+    EXPECT_THAT(topicsOf(*store.messagesSnapshot()), ElementsAre("b", "a"));
     EXPECT_THAT(store.loadDisplayItems(), ElementsAre(item));
     EXPECT_THAT(*store.loadDiscoveredTopics(), UnorderedElementsAre("a", "b"));
     EXPECT_THAT(*snapshot, UnorderedElementsAre("a")) << "a set handed out earlier changed under its holder";
 
     // A TEXT value written over a cached document reads as the default.
-    OtherConnection(dbPath()).put("discoveredTopics", R"(["a","b"])", /*asText=*/true);
+    StoreFile(dbPath()).put("discoveredTopics", R"(["a","b"])", /*asText=*/true);
     EXPECT_TRUE(store.loadDiscoveredTopics()->empty());
-}
-
-TEST_F(SharedStoreTest, NeitherAReaderInATransactionNorABriefWriterLosesAWrite)
-{
-    SharedStore store(dbPath());
-    store.saveMessages({message("old", 1)});
-    OtherConnection widget(dbPath());
-    widget.exec("BEGIN");
-    ASSERT_EQ(widget.get("messages"), encoded({message("old", 1)}));
-    store.appendMessage(message("new", 2), 50);
-    EXPECT_EQ(widget.get("messages"), encoded({message("old", 1)})) << "the reader keeps its snapshot";
-    widget.exec("COMMIT");
-    EXPECT_EQ(widget.get("messages"), encoded({message("new", 2), message("old", 1)}));
-
-    // A writer holding the lock for a moment delays the store's write: the
-    // store reads its own document meanwhile, and writes it after the lock.
-    widget.exec("BEGIN IMMEDIATE");
-    widget.put("discoveredTopics", R"(["w"])");
-    std::thread release([&widget] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        widget.exec("COMMIT");
-    });
-    store.saveDiscoveredTopics({"s"});
-    EXPECT_EQ(*store.loadDiscoveredTopics(), TopicSet{"s"});
-    release.join();
-    EXPECT_TRUE(store.writePendingDocuments());
-    EXPECT_EQ(widget.get("discoveredTopics"), R"(["s"])");
 }
 
 // A widget started before Telvane polls the path and may open the new,
@@ -360,7 +290,7 @@ TEST_F(SharedStoreTest, AReaderOfTheNewEmptyFileDelaysTheSetUpButDoesNotBreakIt)
 {
     fs::create_directories(dbPath().parent_path());
     std::ofstream(dbPath()).flush();
-    OtherConnection widget(dbPath(), SQLITE_OPEN_READONLY);
+    StoreFile widget(dbPath(), StoreFile::Access::readOnly);
     widget.exec("BEGIN");
     EXPECT_EQ(widget.query("SELECT count(*) FROM sqlite_master"), "0");  // holds the read lock
     std::thread release([&widget] {
@@ -369,9 +299,8 @@ TEST_F(SharedStoreTest, AReaderOfTheNewEmptyFileDelaysTheSetUpButDoesNotBreakIt)
     });
     SharedStore store(dbPath());
     release.join();
-    ASSERT_TRUE(store.isAvailable());
-    store.saveMessages({message("t", 1)});
-    EXPECT_EQ(OtherConnection(dbPath()).get("messages"), encoded({message("t", 1)}));
+    store.appendMessages({message("t", 1)}, 50);
+    EXPECT_EQ(StoreFile(dbPath()).get("messages"), encoded({message("t", 1)}));
 }
 
 // The log is copied back into the database file by a thread of the store's
@@ -382,12 +311,12 @@ TEST_F(SharedStoreTest, TheWriteAheadLogIsCopiedBackAndReusedWhileWritesGoOn)
     SharedStore store(dbPath());
     const std::string payload(1 << 20, 'p');  // about 260 pages a write
     for (int i = 0; i < 24; ++i) {
-        store.saveMessages({message("t", i, payload)});
+        store.appendMessages({message("t", i, payload)}, 50);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const auto logSize = fs::file_size(dbPath().string() + "-wal");
     EXPECT_LT(logSize, 12u << 20) << "24 MB were written; a log that is never copied back holds all of it";
-    EXPECT_EQ(OtherConnection(dbPath(), SQLITE_OPEN_READONLY).get("messages"), encoded({message("t", 23, payload)}));
+    EXPECT_EQ(StoreFile(dbPath(), StoreFile::Access::readOnly).get("messages"), encoded({message("t", 23, payload)}));
 }
 
 TEST_F(SharedStoreTest, UnusableLocationsGiveAStoreWithoutSuiteThatReadsDefaults)
@@ -400,15 +329,14 @@ TEST_F(SharedStoreTest, UnusableLocationsGiveAStoreWithoutSuiteThatReadsDefaults
     for (const auto& path : {std::optional<fs::path>{}, std::optional(regularFile / "group" / "defaults.sqlite3"),
                              std::optional(notADatabase)}) {
         SharedStore store(path);
-        EXPECT_FALSE(store.isAvailable());
         MQTTConfig config = MQTTConfig::defaultConfig();
         config.host = "h";
         store.saveConfig(config);
-        store.appendMessage(message("a", 1), 50);
+        store.appendMessages({message("a", 1)}, 50);
         store.saveDisplayItems({MQTTDisplayItem::make("a", "b", "c")});
         store.saveDiscoveredTopics({"a"});
         EXPECT_EQ(store.loadConfig(), MQTTConfig::defaultConfig());
-        EXPECT_TRUE(store.loadMessages().empty());
+        EXPECT_TRUE(store.messagesSnapshot()->empty());
         EXPECT_TRUE(store.loadDisplayItems().empty());
         EXPECT_TRUE(store.loadDiscoveredTopics()->empty());
     }

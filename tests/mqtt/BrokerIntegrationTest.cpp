@@ -9,9 +9,9 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "platform/DBusReloadSignal.h"
-#include "platform/ThreadEventLoop.h"
 #include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
+#include "support/ThreadEventLoop.h"
 
 #include <gtest/gtest.h>
 

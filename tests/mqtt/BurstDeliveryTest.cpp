@@ -4,12 +4,13 @@
 
 #include "mqtt/ClientFixture.h"
 #include "support/OutsideWriter.h"
+#include "support/StoreFile.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,38 +24,24 @@ protected:
     // Counts, with a trigger in the database, how often `key` is written.
     void countWrites(const std::string& key)
     {
-        store.saveMessages({});
         store.saveDiscoveredTopics({});
-        ASSERT_EQ(sqlite3_open((dir.path() / "defaults.sqlite3").c_str(), &counter_), SQLITE_OK);
-        const std::string sql =
-            "CREATE TABLE writes(n); CREATE TRIGGER counting AFTER UPDATE ON defaults WHEN new.key = '" + key
-            + "' BEGIN INSERT INTO writes VALUES(1); END;";
-        ASSERT_EQ(sqlite3_exec(counter_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        counter_.emplace(dir.path() / "defaults.sqlite3");
+        counter_->put("messages", "[]");
+        counter_->countRewrites(key);
     }
-    int writes()
-    {
-        int n = -1;
-        sqlite3_exec(
-            counter_, "SELECT count(*) FROM writes",
-            [](void* out, int, char** row, char**) {
-                *static_cast<int*>(out) = std::atoi(row[0]);
-                return 0;
-            },
-            &n, nullptr);
-        return n;
-    }
-    void TearDown() override { sqlite3_close(counter_); }
+    int writes() { return counter_->rewrites(); }
 
     [[nodiscard]] std::vector<std::string> storedPayloads()
     {
         std::vector<std::string> payloads;
-        for (const auto& message : store.loadMessages()) {
+        const auto messages = store.messagesSnapshot();
+        for (const auto& message : *messages) {
             payloads.push_back(message.topic + "=" + message.payload);
         }
         return payloads;
     }
 
-    sqlite3* counter_ = nullptr;
+    std::optional<test::StoreFile> counter_;
 };
 
 TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneReload)
@@ -76,8 +63,8 @@ TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneRe
     const Date before = Date::now();
     feed(connection, burst);
     EXPECT_EQ(storedPayloads(), (Strings{"c=59", "b=58", "a=57"}));
-    EXPECT_GE(store.loadMessages().back().timestamp, before);
-    EXPECT_LE(store.loadMessages().front().timestamp, Date::now());
+    EXPECT_GE(store.messagesSnapshot()->back().timestamp, before);
+    EXPECT_LE(store.messagesSnapshot()->front().timestamp, Date::now());
     EXPECT_EQ(seen.size(), 60u);
     EXPECT_EQ(seen.back(), "59");
     EXPECT_EQ(writes(), 1);
@@ -167,7 +154,7 @@ TEST_F(BurstDeliveryTest, AFloodOfNewTopicsIsWrittenAFewTimesASecondAndAMessageB
     // The configured message behind the flood: stored in its own read, its
     // topic and all before it written first.
     feed(connection, publish("home/temp", "behind"));
-    EXPECT_EQ(store.loadMessages().at(0).payload, "behind");
+    EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "behind");
     const auto discovered = SharedStore(dir.path() / "defaults.sqlite3").loadDiscoveredTopics();
     EXPECT_EQ(discovered->size(), topics + 1);
     EXPECT_TRUE(discovered->contains("home/temp"));
@@ -195,12 +182,11 @@ TEST_F(BurstDeliveryTest, MessagesArrivingWhileAnotherProcessHoldsTheLockAreAllS
     }
     // Nothing lost and the newest visible to the window meanwhile; the widget cannot read it yet.
     EXPECT_EQ(storedPayloads(), (Strings{"d=during d", "c=during c", "b=during b", "a=during a"}));
-    EXPECT_TRUE(store.hasPendingWrites());
+    EXPECT_EQ(test::StoreFile(dir.path() / "defaults.sqlite3").get("messages").find("during"), std::string::npos);
 
     outside.release();
     advance(0.25);
-    EXPECT_FALSE(store.hasPendingWrites());
-    EXPECT_EQ(SharedStore(dir.path() / "defaults.sqlite3").loadMessages(), store.loadMessages());
+    EXPECT_EQ(*SharedStore(dir.path() / "defaults.sqlite3").messagesSnapshot(), *store.messagesSnapshot());
     EXPECT_EQ(SharedStore(dir.path() / "defaults.sqlite3").loadDiscoveredTopics()->size(), 4u);
     EXPECT_EQ(reloadSignal.count - reloadsBefore, 4);
 }

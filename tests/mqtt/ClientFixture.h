@@ -6,6 +6,7 @@
 #include "model/SharedStore.h"
 #include "mqtt/Codec.h"
 #include "mqtt/MQTTClient.h"
+#include "support/CountingReloadSignal.h"
 #include "support/ScriptedTransport.h"
 #include "support/TempDir.h"
 #include "support/VirtualEventLoop.h"
@@ -24,12 +25,6 @@ namespace telvane::test::client {
 using test::ScriptedConnection;
 using test::ScriptedTransport;
 using Strings = std::vector<std::string>;
-
-class CountingReloadSignal final : public ReloadSignal {
-public:
-    void emitReload() override { ++count; }
-    std::atomic<int> count = 0;
-};
 
 inline constexpr auto v311 = MQTTProtocolVersion::mqtt311;
 inline constexpr auto v50 = MQTTProtocolVersion::mqtt50;

@@ -3,6 +3,7 @@
 #include "mqtt/ClientFixture.h"
 #include "mqtt/Codec.h"
 #include "platform/AsioTransport.h"
+#include "support/StoreFile.h"
 
 #include <gtest/gtest.h>
 
@@ -168,7 +169,7 @@ TEST_F(MQTTClientTest, TransportFailuresOnAnOpenConnectionShowTheirErrorAndChang
         EXPECT_EQ(client->isConnected(), c.isConnected);
         // Nothing is read any more, and no reconnect is scheduled from here.
         feed(connection, publish("home/temp", "after"));
-        EXPECT_TRUE(store.loadMessages().empty());
+        EXPECT_TRUE(store.messagesSnapshot()->empty());
         advance(5);
         EXPECT_FALSE(connection.isCancelled());
     }
@@ -246,7 +247,7 @@ TEST_F(MQTTClientTest, InvalidRemainingLengthClosesTheConnectionAndReconnects)
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(connection.isCancelled());
     EXPECT_EQ(reloadSignal.count, 1);  // what came before is delivered, nothing after
-    EXPECT_EQ(store.loadMessages().at(0).payload, "before");
+    EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "before");
     advance(5);
     EXPECT_EQ(transport->connectionCount(), 2u);
 }
@@ -261,8 +262,8 @@ TEST_F(MQTTClientTest, UndecodablePacketsAreDroppedAndTheStreamGoesOn)
     const Bytes fiveByteProperties{0x30, 0x0A, 0x00, 0x02, 'h', 'i', 0x80, 0x80, 0x80, 0x80, 0x00, 'x'};
     feed(connection, concat({suback, topicNotUTF8, {0x30, 0x00}, fiveByteProperties, publish("home/temp", "ok", v50)}));
     EXPECT_EQ(*store.loadDiscoveredTopics(), (TopicSet{"home/temp"}));
-    ASSERT_EQ(store.loadMessages().size(), 1u);
-    EXPECT_EQ(store.loadMessages()[0].payload, "ok");
+    ASSERT_EQ(store.messagesSnapshot()->size(), 1u);
+    EXPECT_EQ((*store.messagesSnapshot())[0].payload, "ok");
     EXPECT_TRUE(client->isConnected());
 }
 
@@ -325,7 +326,7 @@ TEST_F(MQTTClientTest, CallbacksDoNothingOnceTheClientIsGone)
     connection.feed(publish("home/temp", "late"));
     advance(60);
     EXPECT_EQ(transport->connectionCount(), 1u);
-    EXPECT_TRUE(store.loadMessages().empty());
+    EXPECT_TRUE(store.messagesSnapshot()->empty());
 }
 
 // Bytes parsed on the real transport's queue thread while the main thread
@@ -367,11 +368,11 @@ TEST_F(MQTTClientTest, QueueAndMainThreadShareTheClientSafely)
     // The rounds above may all lose their deliveries to the next connect();
     // one connection that stays delivers its burst whole and in order.
     auto* last = connectReady();
-    store.saveMessages({});  // what the replaced connections stored is not news
+    store.pruneMessages({});  // what the replaced connections stored is not news
     last->feed(concat({connack(0), burst}));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     const auto lastStored = [&] {
-        const auto messages = store.loadMessages();
+        const auto messages = *store.messagesSnapshot();
         return messages.empty() ? std::string() : messages.front().payload;
     };
     while ((lastStored() != "48" || !client->isConnected()) && std::chrono::steady_clock::now() < deadline) {

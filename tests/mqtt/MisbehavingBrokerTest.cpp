@@ -114,7 +114,7 @@ TEST_P(MisbehavingBrokerTest, PublishAtQoS1And2IsAnsweredDeliveredOnceAndWithout
         EXPECT_EQ(sentSince(), s.answers);
         EXPECT_EQ(payloads(), s.payloads);
     }
-    EXPECT_EQ(store.loadMessages().at(0).payload, "zero");
+    EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "zero");
     EXPECT_EQ(reloadSignal.count, 4);
     EXPECT_TRUE(client->isConnected());
     EXPECT_FALSE(connection.isCancelled());
@@ -191,7 +191,7 @@ TEST_P(MisbehavingBrokerTest, ConnectionTheBrokerEndsOrBreaksIsClosedAndReconnec
         EXPECT_FALSE(client->isConnected());
         EXPECT_EQ(kindOnly(client->lastError()), c.error);
         EXPECT_TRUE(connection.isCancelled());
-        EXPECT_EQ(store.loadMessages().at(0).payload, "before");
+        EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "before");
 
         advance(4.99);
         EXPECT_EQ(transport->connectionCount(), connections);

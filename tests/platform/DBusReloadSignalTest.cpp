@@ -131,17 +131,6 @@ TEST(DBusReloadSignalTest, CallsWithoutAUsableBusReturnAtOnce)
     EXPECT_GE(silent.acceptPending(), 1) << "the silent socket was never tried";
 }
 
-// Run by the ctest entry dbus_reload_signal_without_bus_test, whose environment
-// names no session bus.
-TEST(DBusReloadSignalTest, SignalOnTheEnvironmentsBusWithoutSessionBusReturnsAtOnce)
-{
-    if (haveSessionBus()) {
-        GTEST_SKIP() << "needs an environment without a session bus";
-    }
-    DBusReloadSignal reloadSignal(DBusReloadSignal::sessionBusAddress());
-    EXPECT_LT(timeOfCalls(reloadSignal, 100), kAtOnce);
-}
-
 TEST(DBusReloadSignalTest, SessionBusAddressFollowsTheEnvironment)
 {
     const struct {

@@ -49,20 +49,6 @@ ProcessResult publishWith(std::uint16_t port, const std::string& topic, MqttVers
 
 }  // namespace
 
-std::uint16_t freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopbackAddress(0);
-    socklen_t length = sizeof(address);
-    std::uint16_t port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 int listenOnLoopback(std::uint16_t& port, int backlog)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -78,6 +64,16 @@ int listenOnLoopback(std::uint16_t& port, int backlog)
     }
     port = ntohs(address.sin_port);
     return fd;
+}
+
+std::uint16_t freeLoopbackPort()
+{
+    std::uint16_t port = 0;
+    const int fd = listenOnLoopback(port, 1);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return port;
 }
 
 pid_t spawnProcess(const std::vector<std::string>& argv, const std::optional<std::filesystem::path>& stdoutFile,

@@ -1,7 +1,7 @@
 #pragma once
 
-// Counts the widget reload signals (org.telvane.Telvane.Widget.
-// ReloadAllTimelines on /org/telvane/Telvane) that arrive on the session bus.
+// Counts the reload signals that arrive on the session bus, heard as
+// telvane-widget hears them (its BusWatcher).
 //
 // Typical use in a test registered with SESSION_BUS (its own private bus):
 //
@@ -13,22 +13,19 @@
 // Signals are read only while a member function runs (no thread of its own);
 // the bus daemon queues them meanwhile. Use one listener from one thread.
 
-#include <chrono>
+#include "widget/BusWatcher.h"
 
-struct sd_bus;
-struct sd_bus_slot;
+#include <chrono>
+#include <functional>
 
 namespace telvane::test {
 
 class ReloadListener {
 public:
     // Connects to the bus named by DBUS_SESSION_BUS_ADDRESS (never the
-    // user's default bus) and subscribes before returning. Throws
+    // user's default bus) and returns once subscribed. Throws
     // std::runtime_error when the variable is unset or the bus is unreachable.
     ReloadListener();
-    ~ReloadListener();
-    ReloadListener(const ReloadListener&) = delete;
-    ReloadListener& operator=(const ReloadListener&) = delete;
 
     // Waits until at least `n` signals have arrived; false on timeout.
     [[nodiscard]] bool waitForCount(int n, std::chrono::milliseconds timeout);
@@ -39,12 +36,10 @@ public:
     [[nodiscard]] int settleAndCount(std::chrono::milliseconds quietPeriod = std::chrono::milliseconds(300));
 
 private:
-    // Reads and dispatches what arrives until `deadline`, returning early
-    // once `stopAt` signals have been counted (never when stopAt < 0).
-    void pump(std::chrono::steady_clock::time_point deadline, int stopAt);
+    // Reads what arrives until `deadline` or until `enough()`.
+    void pump(MonotonicClock::time_point deadline, const std::function<bool()>& enough);
 
-    sd_bus* bus_ = nullptr;
-    sd_bus_slot* slot_ = nullptr;
+    widget::BusWatcher bus_;
     int count_ = 0;
 };
 

@@ -143,9 +143,9 @@ TEST_F(DisplayItemsBoxTest, RefreshTicksAndStoresOfItsOwnEditsLeaveAFieldBeingTy
         EXPECT_EQ(model(), "texymp");
         for (int i = 0; i < 3; ++i) {
             ++reading;
-            store_.appendMessage(message("T", R"({"sensor": {"hum": 40, "temp": )" + std::to_string(reading) + "}}",
-                                         1'700'000'001 + reading),
-                                 50);
+            store_.appendMessages({message("T", R"({"sensor": {"hum": 40, "temp": )" + std::to_string(reading) + "}}",
+                                           1'700'000'001 + reading)},
+                                  50);
             tick();
         }
         EXPECT_EQ(valueRow(1)->valueLabel()->text(), QString::number(reading)) << "values follow the ticks";

@@ -7,7 +7,6 @@
 #include "ui/DisplayItemsEditor.h"
 
 #include <gmock/gmock.h>
-#include <sqlite3.h>
 
 namespace telvane::test {
 namespace {
@@ -83,12 +82,12 @@ TEST_F(DisplayItemsEditorTest, ValuesFollowNewPayloadsOfTheChosenTopicAndAChosen
     const auto paths = editor.availablePaths();
     EXPECT_EQ(editor.valueText("t"), "1");
 
-    store_.appendMessage(message("T", R"({"t": 2})", 1'700'000'001), 50);
+    store_.appendMessages({message("T", R"({"t": 2})", 1'700'000'001)}, 50);
     state.refreshFromStore();
     EXPECT_EQ(editor.valueText("t"), "2");
     EXPECT_EQ(editor.availablePaths(), paths) << "same paths, same list: the rows stand";
 
-    store_.appendMessage(message("T", R"({"t": 3, "u": 4})", 1'700'000'002), 50);
+    store_.appendMessages({message("T", R"({"t": 3, "u": 4})", 1'700'000'002)}, 50);
     state.refreshFromStore();
     EXPECT_EQ(*editor.availablePaths(), (std::vector<std::string>{"t", "u"}));
 
@@ -251,26 +250,6 @@ TEST_F(DisplayItemsEditorTest, DefaultLabelIsTheLastNonEmptyComponent)
     }
 }
 
-// The store file as a widget reads it: read-only, the document under
-// "displayItems".
-std::string storedDocument(const std::filesystem::path& file, const char* key)
-{
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_busy_timeout(db, 1000);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT value FROM defaults WHERE key = ?", -1, &statement, nullptr);
-    sqlite3_bind_text(statement, 1, key, -1, SQLITE_STATIC);
-    std::string document;
-    if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) == SQLITE_BLOB) {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, 0));
-        document.assign(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return document;
-}
-
 TEST_F(DisplayItemsEditorTest, AnAddedItemIsWhatAWidgetReadsFromTheStoreFile)
 {
     seed(configWithTopics({"home/garden"}),
@@ -280,7 +259,9 @@ TEST_F(DisplayItemsEditorTest, AnAddedItemIsWhatAWidgetReadsFromTheStoreFile)
     editor.setPendingLabel("wind.speed", " Wind ");
     ASSERT_TRUE(editor.addItem("wind.speed"));
 
-    const Json document = Json::parse(storedDocument(dir_.path() / "defaults.sqlite3", "displayItems"));
+    // The store file as a widget reads it.
+    const Json document =
+        Json::parse(StoreFile(dir_.path() / "defaults.sqlite3", StoreFile::Access::readOnly).get("displayItems"));
     ASSERT_TRUE(document.is_array());
     ASSERT_EQ(document.size(), 1u);
     const Json& item = document[0];

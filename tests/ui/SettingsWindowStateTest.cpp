@@ -40,11 +40,12 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
         EXPECT_EQ(store_.loadConfig().host, "edited.example");
         EXPECT_EQ(store_.loadConfig().topics, trigger.storedTopics);
         std::vector<std::string> kept;
-        for (const auto& m : store_.loadMessages()) {
+        const auto stored = store_.messagesSnapshot();
+        for (const auto& m : *stored) {
             kept.push_back(m.topic);
         }
         EXPECT_EQ(kept, trigger.keptMessageTopics);
-        EXPECT_EQ(state.messages(), store_.loadMessages());
+        EXPECT_EQ(state.messages(), *store_.messagesSnapshot());
         EXPECT_EQ(configNotifications_, 1);
         EXPECT_EQ(reloadSignal_.count, 1);
         loop_.advance(Seconds(0.49));
@@ -163,7 +164,7 @@ TEST_F(StateTest, RefreshTickFollowsTheStoreEverySecondWhileShownAndKeepsUnsaved
     state.windowShown();
     state.setHost("unsaved.example");
 
-    store_.appendMessage(message("a", "21.5", 1'700'000'000), 50);
+    store_.appendMessages({message("a", "21.5", 1'700'000'000)}, 50);
     const auto item = MQTTDisplayItem::make("a", "Temp", "");
     store_.saveDisplayItems({item});
     store_.saveDiscoveredTopics({"a", "b/c"});
@@ -188,7 +189,7 @@ TEST_F(StateTest, RefreshTickFollowsTheStoreEverySecondWhileShownAndKeepsUnsaved
     EXPECT_EQ(state.config().topics, std::vector<std::string>{"a"});
 
     state.windowHidden();
-    store_.appendMessage(message("a", "22", 1'700'000'001), 50);
+    store_.appendMessages({message("a", "22", 1'700'000'001)}, 50);
     loop_.advance(Seconds(3));
     EXPECT_EQ(state.messages().size(), 1u) << "no tick while hidden";
 }

@@ -144,7 +144,7 @@ TEST_F(SettingsWindowTest, RefreshTickShowsNewMessagesAndTheNameFieldOnceADispla
     EXPECT_EQ(hints[0]->text(), "Anzeigename über die Anzeige-Elemente");
 
     store_.removeDisplayItem(item.id);
-    store_.appendMessage(message("a", "21.5", 1'700'000'000), 50);
+    store_.appendMessages({message("a", "21.5", 1'700'000'000)}, 50);
     loop_.advance(Seconds(1));
     QCoreApplication::processEvents();
     auto* field = findForTopic<QLineEdit>("topicLabelField", "b");

@@ -7,10 +7,14 @@
 
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
+#include "model/StoreSchema.h"
 #include "platform/ConfigChangedSignal.h"
 #include "platform/DBusReloadSignal.h"
+#include "support/CountingReloadSignal.h"
+#include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/ScriptedTransport.h"
+#include "support/StoreFile.h"
 #include "support/TempDir.h"
 #include "support/VirtualEventLoop.h"
 #include "ui/ConnectionStatus.h"
@@ -26,29 +30,6 @@
 #include <vector>
 
 namespace telvane::test {
-
-class CountingReloadSignal final : public ReloadSignal {
-public:
-    void emitReload() override { ++count; }
-    int count = 0;
-};
-
-class FakeConnectionStatus final : public ConnectionStatus {
-public:
-    [[nodiscard]] bool isConnected() const override { return connected; }
-    [[nodiscard]] std::optional<ClientError> lastError() const override { return error; }
-    void setObserver(std::function<void()> o) override { observer = std::move(o); }
-    void change(bool isConnected, std::optional<ClientError> lastError)
-    {
-        connected = isConnected;
-        error = std::move(lastError);
-        observer();
-    }
-
-    bool connected = false;
-    std::optional<ClientError> error;
-    std::function<void()> observer;
-};
 
 inline MQTTMessage message(std::string topic, std::string payload, double unixSeconds)
 {
@@ -77,7 +58,7 @@ protected:
               const std::vector<MQTTDisplayItem>& items = {}, const TopicSet& topics = {})
     {
         store_.saveConfig(config);
-        store_.saveMessages(messages);
+        StoreFile(dir_.path() / "defaults.sqlite3").put(store_schema::kMessagesKey, encodeMessagesDocument(messages));
         store_.saveDisplayItems(items);
         store_.saveDiscoveredTopics(topics);
     }

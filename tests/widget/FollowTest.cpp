@@ -6,16 +6,17 @@
 #include "model/SharedStore.h"
 #include "platform/DBusReloadSignal.h"
 #include "support/MosquittoBroker.h"
+#include "support/StoreFile.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 namespace telvane::widget {
@@ -46,7 +47,7 @@ protected:
     // Telvane's part without Telvane: a write, then the reload signal.
     void writeValue(SharedStore& store, const std::string& value)
     {
-        store.appendMessage(MQTTMessage{"t", value, Date::now()}, 50);
+        store.appendMessages({MQTTMessage{"t", value, Date::now()}}, 50);
         reload_.emitReload();
     }
 
@@ -136,11 +137,8 @@ TEST_F(Follow, AStormOfSignalsIsCoalescedAndTheLastWriteShows)
 TEST_F(Follow, AStoreHeldByAWriterNeverBreaksIt)
 {
     std::filesystem::create_directories(storePath_.parent_path());
-    sqlite3* writer = nullptr;
-    ASSERT_EQ(sqlite3_open(storePath_.c_str(), &writer), SQLITE_OK);
-    const auto exec = [&](const std::string& sql) {
-        EXPECT_EQ(sqlite3_exec(writer, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-    };
+    std::optional<telvane::test::StoreFile> writer(std::in_place, storePath_, telvane::test::StoreFile::Access::create);
+    const auto exec = [&](const std::string& sql) { writer->exec(sql); };
     const auto messages = [](const std::string& payload) {
         return "CAST('[{\"topic\":\"t\",\"payload\":\"" + payload
                + "\",\"timestamp\":" + std::to_string(Date::now().secondsSince2001) + "}]' AS BLOB)";
@@ -159,7 +157,7 @@ TEST_F(Follow, AStoreHeldByAWriterNeverBreaksIt)
     }
     EXPECT_THAT(widget->linesFor(500ms), ::testing::IsEmpty()) << "a held store changed the line";
     exec("UPDATE defaults SET value = " + messages("after") + " WHERE key = 'messages'; COMMIT;");
-    sqlite3_close(writer);
+    writer.reset();
     reload_.emitReload();
     EXPECT_EQ(widget->nextLine(3s), "t: after");
     EXPECT_EQ(widget->stop(SIGTERM, 5s), 0);
@@ -172,9 +170,9 @@ TEST_F(Follow, WithoutASessionBusItPollsAndFindsAStoreThatAppearsLater)
               R"({"full_text":"Telvane: kein Speicher","short_text":"Telvane: kein Speicher","color":"#e01b24"})");
 
     SharedStore store(storePath_);
-    store.saveMessages({MQTTMessage{"t", "eins", Date::now()}});
+    store.appendMessages({MQTTMessage{"t", "eins", Date::now()}}, 50);
     EXPECT_EQ(widget->nextLine(3s), R"({"full_text":"t: eins","short_text":"eins"})");
-    store.appendMessage(MQTTMessage{"t", "zwei", Date::now()}, 50);  // no signal: nobody could hear it
+    store.appendMessages({MQTTMessage{"t", "zwei", Date::now()}}, 50);  // no signal: nobody could hear it
     EXPECT_EQ(widget->nextLine(3s), R"({"full_text":"t: zwei","short_text":"zwei"})");
     EXPECT_EQ(widget->stop(SIGTERM, 5s), 0);
 }
@@ -182,7 +180,7 @@ TEST_F(Follow, WithoutASessionBusItPollsAndFindsAStoreThatAppearsLater)
 TEST_F(Follow, TicksMoveAgesAndStdinIsIgnored)
 {
     SharedStore store(storePath_);
-    store.saveMessages({MQTTMessage{"t", "1", Date::now()}});
+    store.appendMessages({MQTTMessage{"t", "1", Date::now()}}, 50);
     auto widget = startWidget({"--tick=1", "--stale-after=2"});
     ASSERT_TRUE(widget->nextLine(10s));
     widget->writeInput("1\n{\"button\":1}\n");  // i3blocks' clicks

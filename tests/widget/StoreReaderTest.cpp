@@ -5,10 +5,10 @@
 #include "widget/StoreReader.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 namespace telvane::widget {
@@ -22,22 +22,6 @@ std::string fileBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-TEST(StoreReader, ReadsTheDocumentsTelvaneWrote)
-{
-    WidgetStore store;
-    const auto item = MQTTDisplayItem::make("home/a", "Temperatur", "t");
-    store.seed({messageAgo("home/a", R"({"t":21.5})", 10)}, {item}, {{"home/a", "Wohnzimmer"}});
-
-    StoreReader reader(store.path(), 100ms);
-    const auto contents = reader.read();
-    EXPECT_EQ(contents.status, StoreStatus::ok);
-    ASSERT_EQ(contents.messages.size(), 1U);
-    EXPECT_EQ(contents.messages[0].payload, R"({"t":21.5})");
-    ASSERT_EQ(contents.displayItems.size(), 1U);
-    EXPECT_EQ(contents.displayItems[0], item);
-    EXPECT_EQ(contents.config.topicLabels.at("home/a"), "Wohnzimmer");
 }
 
 // Each case puts something at the path that is not a well-kept store.
@@ -127,7 +111,7 @@ TEST(StoreReader, FollowsNewCommitsAStoreThatAppearsAndOneThatIsReplaced)
     EXPECT_EQ(reader.read().messages.at(0).payload, "first");
     EXPECT_EQ(reader.version(), appeared) << "nothing was committed since";
 
-    store.telvane().appendMessage(messageAgo("a", "second", 0), 50);
+    store.telvane().appendMessages({messageAgo("a", "second", 0)}, 50);
     const auto written = reader.version();
     EXPECT_NE(written, appeared);
     EXPECT_EQ(reader.read().messages.at(0).payload, "second");
@@ -159,13 +143,10 @@ TEST(StoreReader, AStoreHeldByAWriterReadsAsBusyUntilReleased)
     WidgetStore store;
     store.seed({messageAgo("a", "kept", 1)});
     store.closeTelvane();
-    sqlite3* writer = nullptr;
-    ASSERT_EQ(sqlite3_open(store.path().c_str(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer,
-                           "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"
-                           "UPDATE defaults SET value = value WHERE key = 'messages';",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    std::optional<telvane::test::StoreFile> writer(std::in_place, store.path());
+    writer->exec(
+        "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"
+        "UPDATE defaults SET value = value WHERE key = 'messages';");
 
     StoreReader reader(store.path(), 50ms);
     const auto start = std::chrono::steady_clock::now();
@@ -174,10 +155,8 @@ TEST(StoreReader, AStoreHeldByAWriterReadsAsBusyUntilReleased)
     EXPECT_FALSE(held.reason.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "waited far beyond its busy timeout";
 
-    ASSERT_EQ(
-        sqlite3_exec(writer, "COMMIT; PRAGMA locking_mode=NORMAL; SELECT 1 FROM defaults;", nullptr, nullptr, nullptr),
-        SQLITE_OK);
-    sqlite3_close(writer);
+    writer->exec("COMMIT; PRAGMA locking_mode=NORMAL; SELECT 1 FROM defaults;");
+    writer.reset();
     const auto released = reader.read();
     EXPECT_EQ(released.status, StoreStatus::ok);
     ASSERT_EQ(released.messages.size(), 1U);

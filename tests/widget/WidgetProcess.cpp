@@ -1,16 +1,15 @@
 #include "WidgetProcess.h"
 
+#include "support/MosquittoBroker.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <utility>
 
 namespace telvane::widget::test {
 
@@ -21,6 +20,30 @@ WidgetProcess::WidgetProcess(const std::vector<std::string>& argv, const std::ve
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
         return;
     }
+    // Everything the child needs is made before fork: after it, a threaded
+    // process may only make async-signal-safe calls (no setenv, no malloc).
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        variables.emplace_back(*variable);
+    }
+    for (const auto& setting : environment) {
+        const std::string name = setting.substr(0, setting.find('=')) + "=";
+        std::erase_if(variables, [&](const std::string& variable) { return variable.starts_with(name); });
+        if (setting.find('=') != std::string::npos) {
+            variables.push_back(setting);
+        }
+    }
+    const auto pointers = [](const std::vector<std::string>& texts) {
+        std::vector<char*> list;
+        list.reserve(texts.size() + 1);
+        for (const auto& text : texts) {
+            list.push_back(const_cast<char*>(text.c_str()));
+        }
+        list.push_back(nullptr);
+        return list;
+    };
+    auto args = pointers(argv);
+    auto envp = pointers(variables);
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -30,21 +53,7 @@ WidgetProcess::WidgetProcess(const std::vector<std::string>& argv, const std::ve
         }
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
-        for (const auto& setting : environment) {
-            const auto equals = setting.find('=');
-            if (equals == std::string::npos) {
-                ::unsetenv(setting.c_str());
-            } else {
-                ::setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
-            }
-        }
-        std::vector<char*> args;
-        args.reserve(argv.size() + 1);
-        for (const auto& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execve(args[0], args.data(), envp.data());
         ::_exit(127);
     }
     ::close(in[0]);
@@ -131,41 +140,10 @@ void WidgetProcess::closeOutput()
 
 int WidgetProcess::stop(std::optional<int> signal, std::chrono::milliseconds timeout)
 {
-    if (pid_ <= 0) {
-        return -1;
-    }
-    if (signal) {
+    if (signal && pid_ > 0) {
         ::kill(pid_, *signal);
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            pid_ = -1;
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-double WidgetProcess::cpuSeconds() const
-{
-    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // Fields after the command name, which ends with the last ')'.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return telvane::test::reapProcess(std::exchange(pid_, -1), timeout);
 }
 
 }  // namespace telvane::widget::test

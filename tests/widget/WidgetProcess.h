@@ -53,9 +53,6 @@ public:
     // the exit status, or -1 when it had to be killed or died of a signal.
     int stop(std::optional<int> signal, std::chrono::milliseconds timeout);
 
-    // CPU time (user + system) used so far, from /proc.
-    [[nodiscard]] double cpuSeconds() const;
-
 private:
     pid_t pid_ = -1;
     int input_ = -1;

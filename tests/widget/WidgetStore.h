@@ -5,10 +5,9 @@
 // connection (what Telvane never writes: garbage, other SQLite types).
 
 #include "model/SharedStore.h"
+#include "model/StoreSchema.h"
+#include "support/StoreFile.h"
 #include "support/TempDir.h"
-
-#include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <map>
@@ -48,7 +47,7 @@ public:
         config.host = "127.0.0.1";
         config.topicLabels = labels;
         telvane().saveConfig(config);
-        telvane().saveMessages(messages);
+        telvane::test::StoreFile(path_).put(store_schema::kMessagesKey, encodeMessagesDocument(messages));
         telvane().saveDisplayItems(items);
     }
 
@@ -59,15 +58,7 @@ public:
     // Runs SQL on a connection of its own, as another program would.
     void exec(const std::string& sql) const
     {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        sqlite3_busy_timeout(db, 5000);
-        char* error = nullptr;
-        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            ADD_FAILURE() << sql << ": " << (error != nullptr ? error : "?");
-        }
-        sqlite3_free(error);
-        sqlite3_close_v2(db);
+        telvane::test::StoreFile(path_, telvane::test::StoreFile::Access::create).exec(sql);
     }
 
 private:

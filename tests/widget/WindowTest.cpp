@@ -56,7 +56,7 @@ TEST_F(Window, ShowsACardPerItemAndFollowsTheReloadSignal)
     EXPECT_TRUE(window.testAttribute(Qt::WA_TranslucentBackground));
 
     DBusReloadSignal reload(DBusReloadSignal::sessionBusAddress());
-    store_.telvane().appendMessage(MQTTMessage{"home/room", R"({"t":22,"h":41})", Date::now()}, 50);
+    store_.telvane().appendMessages({MQTTMessage{"home/room", R"({"t":22,"h":41})", Date::now()}}, 50);
     reload.emitReload();
     QTRY_COMPARE_WITH_TIMEOUT(cardTexts(window, "cardValue"), (QStringList{"22", "41", "\u2013"}), 5000);
     EXPECT_FALSE(::testing::Test::HasFailure());
