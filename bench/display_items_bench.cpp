@@ -20,14 +20,13 @@
 #include "model/JsonPath.h"
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
-#include "platform/ConfigChangedSignal.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
 #include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
-#include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
 
 #include <QApplication>
 #include <QTest>
@@ -92,7 +91,7 @@ struct WindowUnderTest {
                              {"home/small", R"({"t": 21.5})", Date::fromUnix(1'700'000'000)}});
         writer.saveDisplayItems({MQTTDisplayItem::make(kTopic, "Temperatur", "devices.0.temperature"),
                                  MQTTDisplayItem::make("home/small", "Klein", "t")});
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, {}, status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
@@ -113,7 +112,6 @@ struct WindowUnderTest {
     SharedStore writer;  // another connection, like the client's writes
     QtEventLoop loop;
     NoReload reloader;
-    ConfigChangedSignal configChanged;
     Disconnected status;
     // Never started here: the window only needs one.
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),

@@ -12,7 +12,6 @@
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
-#include "platform/ConfigChangedSignal.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
 #include "support/WindowDoubles.h"
@@ -75,11 +74,10 @@ Figures measure(std::size_t payloadBytes)
     writer.saveConfig(config);
     QtEventLoop loop;
     NoReload reload;
-    ConfigChangedSignal configChanged;
     Disconnected status;
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
                               std::make_shared<AsioTransport>()};
-    auto window = std::make_unique<SettingsWindow>(store, loop, reload, configChanged, status, discovery);
+    auto window = std::make_unique<SettingsWindow>(store, loop, reload, {}, status, discovery);
     window->resize(900, 800);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get())) {

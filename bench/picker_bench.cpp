@@ -12,15 +12,14 @@
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
-#include "platform/ConfigChangedSignal.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
 #include "support/WindowDoubles.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
-#include "ui/TopicPickerDialog.h"
-#include "ui/TopicTreeNode.h"
+#include "ui/picker/TopicPickerDialog.h"
+#include "ui/picker/TopicTreeNode.h"
 
 #include <QApplication>
 #include <QTest>
@@ -98,7 +97,7 @@ struct WindowUnderTest {
         writer.saveConfig(config);
         writer.saveMessages(makeMessages(50));
         writer.saveDiscoveredTopics(topics);
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, {}, status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
@@ -123,7 +122,6 @@ struct WindowUnderTest {
     SharedStore writer;  // another connection, like the client's writes
     QtEventLoop loop;
     NoReload reloader;
-    ConfigChangedSignal configChanged;
     Disconnected status;
     // Never started here: the window only needs one.
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
@@ -141,7 +139,7 @@ void BM_OpenTopicPicker(benchmark::State& state)
         w.writer.saveDiscoveredTopics(w.topics);  // the next open reads the store again
         state.ResumeTiming();
 
-        w.window->state().openTopicPicker();
+        w.window->state().topicPicker().open();
         QCoreApplication::processEvents();
         picker->repaint();
 

@@ -2,8 +2,8 @@
 
 // The one window of the application: connection status, the broker and topic
 // settings, the recent messages and the topic picker. It edits the stored
-// configuration and announces saves with the ConfigChangedSignal; it
-// never drives the connection itself.
+// configuration and announces saves through a callback; it never drives the
+// connection itself.
 
 #include "ui/SettingsWindowState.h"
 
@@ -31,10 +31,11 @@ class SettingsWindow final : public QWidget {
 
 public:
     // A window over the given parts; they must outlive it. Reads the store at
-    // once; the refresh tick starts when the window is shown. The broker
-    // search sheet is the only user of `discovery`.
+    // once; the refresh tick starts when the window is shown. `configSaved`
+    // runs after every save step. The broker search dialog is the only user
+    // of `discovery`.
     SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                   ConfigChangedSignal& configChanged, ConnectionStatus& status, BrokerDiscovery& discovery,
+                   std::function<void()> configSaved, ConnectionStatus& status, BrokerDiscovery& discovery,
                    QWidget* parent = nullptr);
     ~SettingsWindow() override;
     SettingsWindow(const SettingsWindow&) = delete;
@@ -53,7 +54,7 @@ protected:
 
 private:
     void build(BrokerDiscovery& discovery);
-    void stateChanged(SettingsWindowState::Changes changes);
+    void stateChanged(StateChanges changes);
     void statusChanged();
 
     ConnectionStatus& status_;

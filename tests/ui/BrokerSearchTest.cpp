@@ -1,7 +1,7 @@
 #include "UiFixture.h"
 
-#include "ui/BrokerRowButton.h"
-#include "ui/BrokerSearchDialog.h"
+#include "ui/brokersearch/BrokerRowButton.h"
+#include "ui/brokersearch/BrokerSearchDialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -20,9 +20,9 @@ protected:
     BrokerSearchDialog* openSearch()
     {
         QTest::mouseClick(find<QToolButton>("searchBrokerButton"), Qt::LeftButton);
-        BrokerSearchDialog* sheet = window_->brokerSearch();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return sheet->isVisible(); }));
-        return sheet;
+        BrokerSearchDialog* dialog = window_->brokerSearch();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->isVisible(); }));
+        return dialog;
     }
 
     // A broker announced, resolved and answering its check connection.
@@ -39,7 +39,7 @@ protected:
     }
 
     template <typename T>
-    T* inSheet(const char* name)
+    T* inDialog(const char* name)
     {
         T* found = window_->brokerSearch()->findChild<T*>(QLatin1String(name));
         EXPECT_NE(found, nullptr) << name;
@@ -59,24 +59,24 @@ protected:
         return shown;
     }
 
-    bool hintShown() { return inSheet<QLabel>("brokerSearchHint")->isVisibleTo(window_->brokerSearch()); }
+    bool hintShown() { return inDialog<QLabel>("brokerSearchHint")->isVisibleTo(window_->brokerSearch()); }
 };
 
-TEST_F(BrokerSearchTest, TheMagnifierOpensASearchingSheetThatListsBrokersAsTheyAreFound)
+TEST_F(BrokerSearchTest, TheMagnifierOpensASearchingDialogThatListsBrokersAsTheyAreFound)
 {
     openWindow();
     auto* magnifier = find<QToolButton>("searchBrokerButton");
     EXPECT_EQ(magnifier->toolTip(), QStringLiteral("Broker im Netzwerk suchen (Bonjour/mDNS)"));
     EXPECT_EQ(magnifier->accessibleName(), QStringLiteral("Broker im Netzwerk suchen"));
 
-    BrokerSearchDialog* sheet = openSearch();
-    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(sheet->width(), BrokerSearchDialog::kWidth);
+    BrokerSearchDialog* dialog = openSearch();
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(dialog->width(), BrokerSearchDialog::kWidth);
     EXPECT_TRUE(browser_->isBrowsing);
-    EXPECT_TRUE(inSheet<QProgressBar>("searchBusyIndicator")->isVisibleTo(sheet));
-    EXPECT_FALSE(inSheet<QLabel>("avahiUnreachableLabel")->isVisibleTo(sheet));
+    EXPECT_TRUE(inDialog<QProgressBar>("searchBusyIndicator")->isVisibleTo(dialog));
+    EXPECT_FALSE(inDialog<QLabel>("avahiUnreachableLabel")->isVisibleTo(dialog));
     EXPECT_TRUE(hintShown());
-    EXPECT_EQ(inSheet<QLabel>("brokerSearchHint")->text(),
+    EXPECT_EQ(inDialog<QLabel>("brokerSearchHint")->text(),
               QStringLiteral("Suche nach MQTT-Brokern (_mqtt._tcp / _secure-mqtt._tcp) im lokalen Netzwerk …\n\n"
                              "Hinweis: Der Broker muss den Dienst per Bonjour/mDNS annoncieren (z. B. via Avahi). "
                              "Broker, die das nicht tun, erscheinen hier nicht."));
@@ -92,7 +92,7 @@ TEST_F(BrokerSearchTest, TheMagnifierOpensASearchingSheetThatListsBrokersAsTheyA
     EXPECT_NE(rows()[1]->findChild<QLabel*>(QStringLiteral("plainIcon")), nullptr);
     EXPECT_EQ(rows()[0]->findChild<QLabel*>(QStringLiteral("brokerAddressLabel"))->text(),
               QStringLiteral("fe80::1:8883"));
-    EXPECT_TRUE(inSheet<QProgressBar>("searchBusyIndicator")->isVisibleTo(sheet)) << "no time limit";
+    EXPECT_TRUE(inDialog<QProgressBar>("searchBusyIndicator")->isVisibleTo(dialog)) << "no time limit";
 }
 
 TEST_F(BrokerSearchTest, ChoosingATLSBrokerTakesOnlyHostAndPortAndReconnectsAtOnce)
@@ -104,7 +104,7 @@ TEST_F(BrokerSearchTest, ChoosingATLSBrokerTakesOnlyHostAndPortAndReconnectsAtOn
     config.protocolVersion = MQTTProtocolVersion::mqtt50;
     seed(config);
     openWindow();
-    BrokerSearchDialog* sheet = openSearch();
+    BrokerSearchDialog* dialog = openSearch();
     announce("secure", true, "192.168.1.9", 8883, "192.168.1.9");
     ASSERT_EQ(rows().size(), 1U);
 
@@ -114,7 +114,7 @@ TEST_F(BrokerSearchTest, ChoosingATLSBrokerTakesOnlyHostAndPortAndReconnectsAtOn
     expected.port = 8883;
     EXPECT_EQ(store_.loadConfig(), expected);
     EXPECT_EQ(configNotifications_, 1) << "the client reconnects without a press on the save button";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }));
     EXPECT_FALSE(discovery_.isSearching());
     EXPECT_FALSE(browser_->isBrowsing);
     EXPECT_EQ(find<QLineEdit>("hostField")->text(), QStringLiteral("192.168.1.9"));
@@ -126,18 +126,18 @@ TEST_F(BrokerSearchTest, DoneAndEscapeEndTheSearchAndTheNextOpeningStartsEmpty)
     openWindow();
     for (const bool byEscape : {false, true}) {
         SCOPED_TRACE(byEscape ? "Escape" : "Fertig");
-        BrokerSearchDialog* sheet = openSearch();
+        BrokerSearchDialog* dialog = openSearch();
         EXPECT_TRUE(hintShown()) << "each opening begins with an empty list";
         EXPECT_TRUE(rows().empty());
         announce("broker", false, "10.0.0.1", 1883, "10.0.0.1");
         ASSERT_EQ(rows().size(), 1U);
 
         if (byEscape) {
-            QTest::keyClick(sheet, Qt::Key_Escape);
+            QTest::keyClick(dialog, Qt::Key_Escape);
         } else {
-            QTest::mouseClick(inSheet<QPushButton>("doneSearchButton"), Qt::LeftButton);
+            QTest::mouseClick(inDialog<QPushButton>("doneSearchButton"), Qt::LeftButton);
         }
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }));
         EXPECT_FALSE(discovery_.isSearching());
         EXPECT_FALSE(browser_->isBrowsing);
         EXPECT_FALSE(window_->state().showBrokerSearch());
@@ -149,29 +149,29 @@ TEST_F(BrokerSearchTest, DoneAndEscapeEndTheSearchAndTheNextOpeningStartsEmpty)
 TEST_F(BrokerSearchTest, SearchAgainEmptiesTheListAndBrowsesAnew)
 {
     openWindow();
-    BrokerSearchDialog* sheet = openSearch();
+    BrokerSearchDialog* dialog = openSearch();
     announce("broker", false, "10.0.0.1", 1883, "10.0.0.1");
     const int browses = browser_->browseCount;
-    QTest::mouseClick(inSheet<QPushButton>("searchAgainButton"), Qt::LeftButton);
+    QTest::mouseClick(inDialog<QPushButton>("searchAgainButton"), Qt::LeftButton);
     EXPECT_EQ(browser_->browseCount, browses + 1);
     EXPECT_TRUE(rows().empty());
     EXPECT_TRUE(hintShown());
-    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(dialog->isVisible());
 }
 
 TEST_F(BrokerSearchTest, AnUnreachableMDNSServiceIsSaidInOneExtraLine)
 {
     openWindow();
-    BrokerSearchDialog* sheet = openSearch();
-    auto* line = inSheet<QLabel>("avahiUnreachableLabel");
+    BrokerSearchDialog* dialog = openSearch();
+    auto* line = inDialog<QLabel>("avahiUnreachableLabel");
     browser_->setReachable(false);
-    EXPECT_TRUE(line->isVisibleTo(sheet));
+    EXPECT_TRUE(line->isVisibleTo(dialog));
     EXPECT_EQ(line->text(),
               QStringLiteral("Der Avahi-Dienst ist nicht erreichbar; die Suche im Netzwerk ist nicht möglich."));
     EXPECT_TRUE(hintShown());
-    EXPECT_TRUE(inSheet<QProgressBar>("searchBusyIndicator")->isVisibleTo(sheet)) << "the search still runs";
+    EXPECT_TRUE(inDialog<QProgressBar>("searchBusyIndicator")->isVisibleTo(dialog)) << "the search still runs";
     browser_->setReachable(true);
-    EXPECT_FALSE(line->isVisibleTo(sheet));
+    EXPECT_FALSE(line->isVisibleTo(dialog));
 }
 
 }  // namespace

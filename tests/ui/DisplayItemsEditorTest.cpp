@@ -3,7 +3,7 @@
 
 #include "UiFixture.h"
 
-#include "ui/DisplayItemsEditor.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
 
 #include <gmock/gmock.h>
 #include <sqlite3.h>

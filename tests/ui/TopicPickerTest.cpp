@@ -1,7 +1,7 @@
 #include "UiFixture.h"
 
-#include "ui/TopicPickerDialog.h"
-#include "ui/TopicTreeModel.h"
+#include "ui/picker/TopicPickerDialog.h"
+#include "ui/picker/TopicTreeModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -61,7 +61,7 @@ TEST_F(TopicPickerTest, AddButtonsOfLeavesSaveAtOnceAndBecomeCheckmarksAndDoneOr
     openPicker();
     QTest::keyClick(picker, Qt::Key_Escape);
     EXPECT_FALSE(picker->isVisible());
-    EXPECT_FALSE(window_->state().showTopicPicker());
+    EXPECT_FALSE(window_->state().topicPicker().isShown());
 }
 
 TEST_F(TopicPickerTest, ManualTopicIsTrimmedAndBlankTextCannotBeAddedAlsoWithoutDiscoveredTopics)

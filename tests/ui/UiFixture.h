@@ -1,13 +1,11 @@
 #pragma once
 
 // A settings window state, and on request the real window, over real parts: a
-// SQLite store in a temporary directory, a notification centre of its own and
-// a virtual clock. Only the widget reload (a D-Bus signal) is counted instead
-// of sent.
+// SQLite store in a temporary directory and a virtual clock. Only the widget
+// reload (a D-Bus signal) and the saves that reconnect the client are counted.
 
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
-#include "platform/ConfigChangedSignal.h"
 #include "platform/DBusReloadSignal.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/ScriptedTransport.h"
@@ -67,11 +65,6 @@ inline MQTTConfig configWithTopics(std::vector<std::string> topics)
 
 class UiFixture : public ::testing::Test {
 protected:
-    UiFixture()
-    {
-        configChanged_.addObserver([this] { ++configNotifications_; });
-    }
-
     // Stores what the state or window reads when it is made.
     void seed(const MQTTConfig& config, const std::vector<MQTTMessage>& messages = {},
               const std::vector<MQTTDisplayItem>& items = {}, const TopicSet& topics = {})
@@ -84,17 +77,22 @@ protected:
 
     SettingsWindowState& makeState()
     {
-        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, configChanged_);
+        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, countSave());
         return *state_;
     }
 
     // The real window, shown on the offscreen platform.
     SettingsWindow& openWindow()
     {
-        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, configChanged_, status_, discovery_);
+        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, countSave(), status_, discovery_);
         window_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         return *window_;
+    }
+
+    std::function<void()> countSave()
+    {
+        return [this] { ++configNotifications_; };
     }
 
     std::unique_ptr<ServiceBrowser> ownedBrowser()
@@ -127,8 +125,7 @@ protected:
     SharedStore store_{dir_.path() / "defaults.sqlite3"};
     VirtualEventLoop loop_;
     CountingReloadSignal reloadSignal_;
-    ConfigChangedSignal configChanged_;
-    int configNotifications_ = 0;
+    int configNotifications_ = 0;  // saves that reconnect the client
     std::unique_ptr<SettingsWindowState> state_;
     FakeConnectionStatus status_;
     // The broker search over a scripted DNS-SD side and scripted connections.

@@ -1,4 +1,4 @@
-#include "ui/BrokerRowButton.h"
+#include "ui/brokersearch/BrokerRowButton.h"
 
 #include "ui/WindowStyle.h"
 
@@ -39,7 +39,7 @@ BrokerRowButton::BrokerRowButton(DiscoveredBroker broker, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(4, 4, 4, 4);
     row->setSpacing(8);
-    QLabel* kind = iconLabel(broker_.isTLS ? style::lockIcon() : style::antennaIcon(), this);
+    QLabel* kind = iconLabel(broker_.isTLS ? style::tlsBrokerIcon() : style::plainBrokerIcon(), this);
     kind->setObjectName(broker_.isTLS ? QStringLiteral("tlsIcon") : QStringLiteral("plainIcon"));
     row->addWidget(kind, 0, Qt::AlignVCenter);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The window-modal broker search sheet: brokers that announce themselves on
+// The window-modal broker search dialog: brokers that announce themselves on
 // the local network, found while it is shown; one click takes a broker's
 // host and port and reconnects. "Fertig" and Escape close it, and closing it
 // in any way ends the search.
@@ -32,8 +32,8 @@ public:
     BrokerSearchDialog(const BrokerSearchDialog&) = delete;
     BrokerSearchDialog& operator=(const BrokerSearchDialog&) = delete;
 
-    // Opens or closes the sheet as the state says.
-    void stateChanged(SettingsWindowState::Changes changes);
+    // Opens or closes the dialog as the state says.
+    void stateChanged(StateChanges changes);
 
     static constexpr int kWidth = 440;
 

@@ -1,8 +1,8 @@
-#include "ui/BrokerSearchDialog.h"
+#include "ui/brokersearch/BrokerSearchDialog.h"
 
 #include "discovery/BrokerDiscovery.h"
-#include "ui/BrokerRowButton.h"
 #include "ui/WindowStyle.h"
+#include "ui/brokersearch/BrokerRowButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -108,7 +108,7 @@ BrokerSearchDialog::BrokerSearchDialog(SettingsWindowState& state, BrokerDiscove
 
     connect(again, &QPushButton::clicked, this, [this] { discovery_.start(); });
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    // Escape rejects; either way the sheet is closed and nothing is undone.
+    // Escape rejects; either way the dialog is closed and nothing is undone.
     connect(this, &QDialog::finished, this, [this] { state_.setShowBrokerSearch(false); });
 
     discovery_.setObserver([this] { discoveryChanged(); });
@@ -120,9 +120,9 @@ BrokerSearchDialog::~BrokerSearchDialog()
     discovery_.setObserver({});
 }
 
-void BrokerSearchDialog::stateChanged(SettingsWindowState::Changes changes)
+void BrokerSearchDialog::stateChanged(StateChanges changes)
 {
-    if ((changes & SettingsWindowState::kBrokerSearchShownChanged) == 0) {
+    if ((changes & change::kBrokerSearchShown) == 0) {
         return;
     }
     if (state_.showBrokerSearch() && !isVisible()) {
