@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 #include <algorithm>
@@ -122,6 +123,36 @@ TEST_F(BrokerSearchTest, AScreenReaderTellsTheSecureBrokerByItsNameAndItsIcon)
         }
         EXPECT_EQ(icons, expected[i].icons) << expected[i].name;
     }
+}
+
+TEST_F(BrokerSearchTest, TheListGrowsWithItsRowsUpToTheDialogsHeightThenScrolls)
+{
+    openWindow();
+    BrokerSearchDialog* dialog = openSearch();
+    auto* list = inDialog<QScrollArea>("brokerList");
+    int scrolledFrom = 0;
+    for (int count = 1; count <= 30 && scrolledFrom == 0; ++count) {
+        SCOPED_TRACE(count);
+        const std::string address = "10.0.0." + std::to_string(count);
+        announce("Broker " + std::to_string(100 + count), count % 3 == 0, address, 1883, address);
+        QCoreApplication::processEvents();
+        EXPECT_LE(dialog->height(), BrokerSearchDialog::kMaxHeight);
+        if (list->verticalScrollBar()->isVisible()) {
+            scrolledFrom = count;
+            EXPECT_EQ(dialog->height(), BrokerSearchDialog::kMaxHeight) << "it grew as far as it could first";
+            break;
+        }
+        for (BrokerRowButton* row : rows()) {
+            const QRect inList(row->mapTo(list->viewport(), QPoint(0, 0)), row->size());
+            EXPECT_TRUE(list->viewport()->rect().contains(inList)) << row->broker().name << " is cut off";
+        }
+    }
+    EXPECT_GT(scrolledFrom, 4) << "no scroll bar while a handful of brokers fit";
+
+    BrokerRowButton* last = rows().back();
+    list->ensureWidgetVisible(last, 0, 0);
+    const QRect inList(last->mapTo(list->viewport(), QPoint(0, 0)), last->size());
+    EXPECT_TRUE(list->viewport()->rect().contains(inList)) << "the last row is reached by scrolling";
 }
 
 TEST_F(BrokerSearchTest, ChoosingATLSBrokerTakesOnlyHostAndPortAndReconnectsAtOnce)

@@ -15,7 +15,6 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
-class QStackedWidget;
 class QVBoxLayout;
 
 namespace telvane {
@@ -36,6 +35,8 @@ public:
     void stateChanged(StateChanges changes);
 
     static constexpr int kWidth = 440;
+    // The list grows with its rows until the dialog is this tall, then scrolls.
+    static constexpr int kMaxHeight = 420;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -44,12 +45,12 @@ protected:
 private:
     void discoveryChanged();
     void rebuildRows();
+    void fitListToRows();
 
     SettingsWindowState& state_;
     BrokerDiscovery& discovery_;
     QProgressBar* busy_;
     QLabel* unreachable_;
-    QStackedWidget* body_;
     QLabel* hint_;
     QScrollArea* list_;
     QVBoxLayout* rows_;
