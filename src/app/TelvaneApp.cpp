@@ -1,7 +1,7 @@
 #include "app/TelvaneApp.h"
 
 #include "app/AboutBox.h"
-#include "app/Autostart.h"
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "discovery/AvahiBrowser.h"
 #include "discovery/BrokerDiscovery.h"
@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -26,23 +25,17 @@ namespace telvane {
 
 int TelvaneApp::run(int argc, char* argv[], const std::function<void(TelvaneApp&)>& beforeLaunch)
 {
+    // Before the QApplication, which needs a display: --help and --version
+    // are asked for in terminals without one.
+    QApplication::setApplicationName(QStringLiteral("telvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TELVANE_VERSION));
+    const CommandLine commandLine = readCommandLine(argc, argv);
+    if (commandLine.exitStatus) {
+        return *commandLine.exitStatus;
+    }
+
     QApplication application(argc, argv);
     configureApplication();
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Feeds a desktop widget with live values from an MQTT broker. Telvane keeps one connection to the broker\n"
-        "configured in its settings window, stores the latest message of each configured topic in a store that\n"
-        "widgets read, and asks them to reload after each message. Starting it again while it runs brings the\n"
-        "running window to the front."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption autostarted(QString::fromLatin1(Autostart::kOption),
-                                         QStringLiteral("Start as the desktop session does: with the window hidden "
-                                                        "where a tray icon can show it."));
-    parser.addOption(autostarted);
-    parser.process(application);
-
     const auto storePath = SharedStore::defaultDatabasePath();
     SingleInstance instance(
         SingleInstance::socketNameForStore(storePath ? QString::fromStdString(storePath->string()) : QString()));
@@ -51,7 +44,7 @@ int TelvaneApp::run(int argc, char* argv[], const std::function<void(TelvaneApp&
     }
 
     LaunchOptions options;
-    options.autostarted = parser.isSet(autostarted);
+    options.autostarted = commandLine.autostarted;
     TelvaneApp app(options);
     connect(&instance, &SingleInstance::activationRequested, &app, &TelvaneApp::showWindow);
     if (beforeLaunch) {
