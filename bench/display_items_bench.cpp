@@ -34,6 +34,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -91,7 +92,7 @@ struct WindowUnderTest {
                              {"home/small", R"({"t": 21.5})", Date::fromUnix(1'700'000'000)}});
         writer.saveDisplayItems({MQTTDisplayItem::make(kTopic, "Temperatur", "devices.0.temperature"),
                                  MQTTDisplayItem::make("home/small", "Klein", "t")});
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, {}, status, discovery);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, std::function<void()>(), status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");

@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -77,7 +78,7 @@ Figures measure(std::size_t payloadBytes)
     Disconnected status;
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
                               std::make_shared<AsioTransport>()};
-    auto window = std::make_unique<SettingsWindow>(store, loop, reload, {}, status, discovery);
+    auto window = std::make_unique<SettingsWindow>(store, loop, reload, std::function<void()>(), status, discovery);
     window->resize(900, 800);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get())) {

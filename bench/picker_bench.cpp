@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -97,7 +98,7 @@ struct WindowUnderTest {
         writer.saveConfig(config);
         writer.saveMessages(makeMessages(50));
         writer.saveDiscoveredTopics(topics);
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, {}, status, discovery);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, std::function<void()>(), status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
