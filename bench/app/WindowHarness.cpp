@@ -116,7 +116,7 @@ private:
             focused->clearFocus();
         }
         QWidget* search = app_.settings().brokerSearch();
-        QWidget* shown = search->isVisible() ? search : static_cast<QWidget*>(&app_.window());
+        QWidget* shown = search != nullptr && search->isVisible() ? search : static_cast<QWidget*>(&app_.window());
         const bool saved = shown->grab().save(options_.screenshotPath);
         QApplication::exit(saved ? 0 : 1);
     }

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -20,8 +21,15 @@
 #include <QMenuBar>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace telvane {
+namespace {
+
+// What waits for the window's first paint waits no longer than this.
+constexpr int kFinishLaunchLimitMs = 1000;
+
+}  // namespace
 
 int TelvaneApp::run(int argc, char* argv[], const std::function<void(TelvaneApp&)>& beforeLaunch)
 {
@@ -34,14 +42,17 @@ int TelvaneApp::run(int argc, char* argv[], const std::function<void(TelvaneApp&
         return *commandLine.exitStatus;
     }
 
-    QApplication application(argc, argv);
-    configureApplication();
+    // A later start hands over before it would need a display.
     const auto storePath = SharedStore::defaultDatabasePath();
     SingleInstance instance(
         SingleInstance::socketNameForStore(storePath ? QString::fromStdString(storePath->string()) : QString()));
     if (instance.claim() == SingleInstance::Role::secondary) {
         return 0;
     }
+
+    QApplication application(argc, argv);
+    configureApplication();
+    instance.serve();
 
     LaunchOptions options;
     options.autostarted = commandLine.autostarted;
@@ -89,8 +100,8 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
     settings_ = new SettingsWindow(
         store_, *eventLoop_, reloadSignal_, [this] { mqtt_->connect(); }, *status_, *discovery_);
     window_->setCentralWidget(settings_);
+    window_->installEventFilter(this);
     buildMenu();
-    buildTrayIcon();
     connect(&signalWatcher_, &UnixSignalWatcher::terminationRequested, this, &TelvaneApp::quit);
 }
 
@@ -106,14 +117,38 @@ TelvaneApp::~TelvaneApp()
 
 void TelvaneApp::launch()
 {
+    launchPending_ = true;
+    // Without a tray a hidden window could only be reached by starting
+    // Telvane again, which nobody would guess.
+    if (options_.autostarted && hasTray()) {
+        finishLaunch();
+        return;
+    }
+    // The window's first paint needs none of the rest: it follows right
+    // after that paint, or after a while should the window not be painted.
+    window_->show();
+    QTimer::singleShot(kFinishLaunchLimitMs, this, &TelvaneApp::finishLaunch);
+}
+
+void TelvaneApp::finishLaunch()
+{
+    if (!launchPending_) {
+        return;
+    }
+    launchPending_ = false;
+    buildTrayIcon();
     store_.pruneMessages(store_.loadConfig().topics);
     reloadSignal_.emitReload();
     mqtt_->connect();
-    // Without a tray a hidden window could only be reached by starting
-    // Telvane again, which nobody would guess.
-    if (!options_.autostarted || !hasTray()) {
-        window_->show();
+}
+
+bool TelvaneApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (launchPending_ && watched == window_.get() && event->type() == QEvent::Paint) {
+        // After this paint has finished, not in the middle of it.
+        QTimer::singleShot(0, this, &TelvaneApp::finishLaunch);
     }
+    return QObject::eventFilter(watched, event);
 }
 
 bool TelvaneApp::hasTray() const

@@ -69,10 +69,10 @@ public:
     TelvaneApp(const TelvaneApp&) = delete;
     TelvaneApp& operator=(const TelvaneApp&) = delete;
 
-    // Call once: drops stored messages of topics no longer configured,
-    // reloads the widget, connects the client (again after every save in
-    // the window), then shows the window (unless autostarted on a desktop
-    // with a tray).
+    // Call once: shows the window (unless autostarted on a desktop with a
+    // tray); then, once it has been painted, shows the tray icon, drops
+    // stored messages of topics no longer configured, reloads the widget and
+    // connects the client (again after every save in the window).
     void launch();
 
     // Shows the window (again) and brings it to the front.
@@ -92,6 +92,8 @@ private:
     QAction* addAutostartAction(QMenu& menu);
     void buildMenu();
     void buildTrayIcon();
+    void finishLaunch();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Declared in the order of creation; each part outlives those after it.
     LaunchOptions options_;
@@ -110,6 +112,7 @@ private:
     Autostart autostart_;
     std::vector<QAction*> autostartActions_;  // in the menu bar and the tray menu
     UnixSignalWatcher signalWatcher_;
+    bool launchPending_ = false;  // launched, finishLaunch() not run yet
 };
 
 }  // namespace telvane

@@ -34,9 +34,10 @@ SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSi
                                QWidget* parent)
     : QWidget(parent),
       status_(status),
+      discovery_(discovery),
       state_(std::make_unique<SettingsWindowState>(store, mainLoop, reloadSignal, std::move(configSaved)))
 {
-    build(discovery);
+    build();
 }
 
 SettingsWindow::~SettingsWindow()
@@ -58,7 +59,7 @@ QString SettingsWindow::titleText()
     return QStringLiteral("Telvane ") + version;
 }
 
-void SettingsWindow::build(BrokerDiscovery& discovery)
+void SettingsWindow::build()
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Telvane"));
@@ -125,10 +126,6 @@ void SettingsWindow::build(BrokerDiscovery& discovery)
     stack->addLayout(bottom);
     connect(save, &QPushButton::clicked, this, [this] { state_->saveAndReconnect(); });
 
-    picker_ = new TopicPickerDialog(
-        state_->topicPicker(), [this](const std::string& topic) { return state_->isTopicConfigured(topic); }, this);
-    brokerSearch_ = new BrokerSearchDialog(*state_, discovery, this);
-
     messagesBox_->setMessages(state_->messagesSnapshot());
     state_->setChangeObserver([this](StateChanges changes) { stateChanged(changes); });
     status_.setObserver([this] { statusChanged(); });
@@ -151,8 +148,21 @@ void SettingsWindow::stateChanged(StateChanges changes)
     if ((changes & kDisplayItemsBoxShows) != 0) {
         displayItemsBox_->refresh();
     }
-    picker_->stateChanged(changes);
-    brokerSearch_->stateChanged(changes);
+    // The dialogs are made when first opened: the window's first paint does
+    // not wait for them.
+    if (picker_ == nullptr && (changes & change::kTopicPickerShown) != 0 && state_->topicPicker().isShown()) {
+        picker_ = new TopicPickerDialog(
+            state_->topicPicker(), [this](const std::string& topic) { return state_->isTopicConfigured(topic); }, this);
+    }
+    if (picker_ != nullptr) {
+        picker_->stateChanged(changes);
+    }
+    if (brokerSearch_ == nullptr && (changes & change::kBrokerSearchShown) != 0 && state_->showBrokerSearch()) {
+        brokerSearch_ = new BrokerSearchDialog(*state_, discovery_, this);
+    }
+    if (brokerSearch_ != nullptr) {
+        brokerSearch_->stateChanged(changes);
+    }
 }
 
 void SettingsWindow::statusChanged()

@@ -42,6 +42,7 @@ public:
     SettingsWindow& operator=(const SettingsWindow&) = delete;
 
     [[nodiscard]] SettingsWindowState& state() { return *state_; }
+    // The dialogs, null until first opened.
     [[nodiscard]] TopicPickerDialog* topicPicker() const { return picker_; }
     [[nodiscard]] BrokerSearchDialog* brokerSearch() const { return brokerSearch_; }
 
@@ -53,11 +54,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void build(BrokerDiscovery& discovery);
+    void build();
     void stateChanged(StateChanges changes);
     void statusChanged();
 
     ConnectionStatus& status_;
+    BrokerDiscovery& discovery_;
     std::unique_ptr<SettingsWindowState> state_;
 
     QLabel* statusDot_ = nullptr;

@@ -177,6 +177,7 @@ TEST(SingleInstanceTest, LaterStartOnTheSameStoreAsksTheRunningOneToComeForward)
     const QString userStore = SingleInstance::socketNameForStore(QStringLiteral("/home/a/.local/share/x.sqlite3"));
     SingleInstance first(userStore);
     ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+    first.serve();
     EXPECT_EQ(QFileInfo(first.socketPath()).dir(), QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")));
     QSignalSpy activations(&first, &SingleInstance::activationRequested);
 
