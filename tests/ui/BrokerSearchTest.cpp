@@ -89,8 +89,6 @@ TEST_F(BrokerSearchTest, TheMagnifierOpensASearchingDialogThatListsBrokersAsThey
 
     ASSERT_EQ(rows().size(), 2U);
     EXPECT_FALSE(hintShown());
-    EXPECT_NE(rows()[0]->findChild<QLabel*>(QStringLiteral("tlsIcon")), nullptr);
-    EXPECT_NE(rows()[1]->findChild<QLabel*>(QStringLiteral("plainIcon")), nullptr);
     EXPECT_EQ(rows()[0]->findChild<QLabel*>(QStringLiteral("brokerAddressLabel"))->text(),
               QStringLiteral("fe80::1:8883"));
     EXPECT_TRUE(inDialog<QProgressBar>("searchBusyIndicator")->isVisibleTo(dialog)) << "no time limit";
