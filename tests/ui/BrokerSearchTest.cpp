@@ -171,7 +171,7 @@ TEST_F(BrokerSearchTest, ChoosingATLSBrokerTakesOnlyHostAndPortAndReconnectsAtOn
     expected.host = "192.168.1.9";
     expected.port = 8883;
     EXPECT_EQ(store_.loadConfig(), expected);
-    EXPECT_EQ(configNotifications_, 1) << "the client reconnects without a press on the save button";
+    EXPECT_EQ(reconnects_, 1) << "the client reconnects without a press on the save button";
     EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }));
     EXPECT_FALSE(discovery_.isSearching());
     EXPECT_FALSE(browser_->isBrowsing);
@@ -201,7 +201,7 @@ TEST_F(BrokerSearchTest, DoneAndEscapeEndTheSearchAndTheNextOpeningStartsEmpty)
         EXPECT_FALSE(window_->state().showBrokerSearch());
         EXPECT_EQ(discovery_.brokers().size(), 1U) << "closing keeps the last list until the next start";
     }
-    EXPECT_EQ(configNotifications_, 0);
+    EXPECT_EQ(reconnects_, 0);
 }
 
 TEST_F(BrokerSearchTest, SearchAgainEmptiesTheListAndBrowsesAnew)

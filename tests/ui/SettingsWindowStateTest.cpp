@@ -28,7 +28,7 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
     for (const auto& trigger : triggers) {
         SCOPED_TRACE(trigger.name);
         reloadSignal_.count = 0;
-        configNotifications_ = 0;
+        reconnects_ = 0;
         seed(configWithTopics({"a", "b"}),
              {message("b", "2", 1'700'000'002), message("gone", "x", 1'700'000'001), message("a", "1", 1'700'000'000)});
         auto& state = makeState();
@@ -45,7 +45,7 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
         }
         EXPECT_EQ(kept, trigger.keptMessageTopics);
         EXPECT_EQ(state.messages(), store_.loadMessages());
-        EXPECT_EQ(configNotifications_, 1);
+        EXPECT_EQ(reconnects_, 1);
         EXPECT_EQ(reloadSignal_.count, 1);
         loop_.advance(Seconds(0.49));
         EXPECT_EQ(reloadSignal_.count, 1);
@@ -67,7 +67,7 @@ TEST_F(StateTest, TheSameProtocolOrAnExistingOrBlankTopicSavesNothing)
     state.topicPicker().addNewTopic();
     EXPECT_EQ(state.topicPicker().newTopicText(), "") << "the picker's field is cleared also for a duplicate";
     EXPECT_TRUE(state.addTopic("A/x"));  // case-sensitive: a different topic
-    EXPECT_EQ(configNotifications_, 1);
+    EXPECT_EQ(reconnects_, 1);
     EXPECT_EQ(store_.loadConfig().topics, (std::vector<std::string>{"a/x", "A/x"}));
 }
 

@@ -77,22 +77,22 @@ protected:
 
     SettingsWindowState& makeState()
     {
-        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, countSave());
+        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, countReconnect());
         return *state_;
     }
 
     // The real window, shown on the offscreen platform.
     SettingsWindow& openWindow()
     {
-        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, countSave(), status_, discovery_);
+        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, countReconnect(), status_, discovery_);
         window_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         return *window_;
     }
 
-    std::function<void()> countSave()
+    std::function<void()> countReconnect()
     {
-        return [this] { ++configNotifications_; };
+        return [this] { ++reconnects_; };
     }
 
     std::unique_ptr<ServiceBrowser> ownedBrowser()
@@ -125,7 +125,7 @@ protected:
     SharedStore store_{dir_.path() / "defaults.sqlite3"};
     VirtualEventLoop loop_;
     CountingReloadSignal reloadSignal_;
-    int configNotifications_ = 0;  // saves that reconnect the client
+    int reconnects_ = 0;  // saves that reconnect the client
     std::unique_ptr<SettingsWindowState> state_;
     FakeConnectionStatus status_;
     // The broker search over a scripted DNS-SD side and scripted connections.
