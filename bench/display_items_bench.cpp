@@ -20,15 +20,14 @@
 #include "model/JsonPath.h"
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
-#include "platform/ConfigChangedSignal.h"
 #include "support/CountingReloadSignal.h"
 #include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
 #include "ui/ConnectionStatus.h"
-#include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
 
 #include <QApplication>
 #include <QTest>
@@ -36,6 +35,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -94,7 +94,7 @@ struct WindowUnderTest {
                               50);
         writer.saveDisplayItems({MQTTDisplayItem::make(kTopic, "Temperatur", "devices.0.temperature"),
                                  MQTTDisplayItem::make("home/small", "Klein", "t")});
-        window = std::make_unique<SettingsWindow>(store, loop, reloader, configChanged, status, discovery);
+        window = std::make_unique<SettingsWindow>(store, loop, reloader, std::function<void()>(), status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             throw std::runtime_error("window not exposed");
@@ -115,7 +115,6 @@ struct WindowUnderTest {
     SharedStore writer;  // another connection, like the client's writes
     QtEventLoop loop;
     CountingReloadSignal reloader;
-    ConfigChangedSignal configChanged;
     FakeConnectionStatus status;
     // Never started here: the window only needs one.
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),

@@ -12,7 +12,6 @@
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
-#include "platform/ConfigChangedSignal.h"
 #include "support/CountingReloadSignal.h"
 #include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
@@ -31,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -76,11 +76,10 @@ Figures measure(std::size_t payloadBytes)
     writer.saveConfig(config);
     QtEventLoop loop;
     CountingReloadSignal reload;
-    ConfigChangedSignal configChanged;
     FakeConnectionStatus status;
     BrokerDiscovery discovery{loop, std::make_unique<test::ScriptedServiceBrowser>(),
                               std::make_shared<AsioTransport>()};
-    auto window = std::make_unique<SettingsWindow>(store, loop, reload, configChanged, status, discovery);
+    auto window = std::make_unique<SettingsWindow>(store, loop, reload, std::function<void()>(), status, discovery);
     window->resize(900, 800);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get())) {

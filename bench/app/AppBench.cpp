@@ -1,7 +1,9 @@
 // Start-up to the window shown, and resident memory with 100,000 discovered
-// topics, of the real telvane executable on the offscreen platform. Each
-// figure comes with the same figure of a bare Qt window (app_empty_window)
-// measured in the same run, and their ratio.
+// topics, of telvane on the offscreen platform: its shipped start-up
+// (TelvaneApp::run, everything main() does) inside telvane-window-harness,
+// which adds only the "shown" line at the first paint. Each figure comes
+// with the same figure of a bare Qt window (app_empty_window) measured in
+// the same run, and their ratio.
 
 #include "../ResidentMemory.h"
 #include "model/SharedStore.h"
@@ -14,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -139,28 +142,35 @@ private:
     std::filesystem::path root_ = makeTempDir();
 };
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Medians of runs taken in turns: on a shared machine a run now and then
+// waits for a core, and one such run would move a mean of a few.
 void BM_StartupToWindowShown(benchmark::State& state)
 {
     Environment environment(0);
-    double telvane = 0;
-    double baseline = 0;
+    std::vector<double> telvane;
+    std::vector<double> baseline;
     for (auto _ : state) {
         const Run base = runOnce(EMPTY_WINDOW_EXECUTABLE, 0, 0);
-        const Run app = runOnce(TELVANE_EXECUTABLE, 0, 0);
+        const Run app = runOnce(TELVANE_HARNESS_EXECUTABLE, 0, 0);
         if (!base.ok || !app.ok) {
             state.SkipWithError("a program did not show its window or did not exit cleanly");
             return;
         }
         state.SetIterationTime(app.secondsToShown);
-        telvane += app.secondsToShown;
-        baseline += base.secondsToShown;
+        telvane.push_back(app.secondsToShown);
+        baseline.push_back(base.secondsToShown);
     }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["telvane_ms"] = telvane / n * 1000;
-    state.counters["baseline_ms"] = baseline / n * 1000;
-    state.counters["ratio"] = telvane / baseline;
+    state.counters["telvane_ms"] = median(telvane) * 1000;
+    state.counters["baseline_ms"] = median(baseline) * 1000;
+    state.counters["ratio"] = median(telvane) / median(baseline);
 }
-BENCHMARK(BM_StartupToWindowShown)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartupToWindowShown)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 
 void BM_ResidentMemoryWith100kDiscoveredTopics(benchmark::State& state)
 {
@@ -168,12 +178,12 @@ void BM_ResidentMemoryWith100kDiscoveredTopics(benchmark::State& state)
     double emptyStoreMiB = 0;
     {
         Environment empty(0);
-        emptyStoreMiB = runOnce(TELVANE_EXECUTABLE, kSettleMs + 1000, kSettleMs).residentMiB;
+        emptyStoreMiB = runOnce(TELVANE_HARNESS_EXECUTABLE, kSettleMs + 1000, kSettleMs).residentMiB;
     }
     Environment environment(kManyTopics);
     for (auto _ : state) {
         const Run base = runOnce(EMPTY_WINDOW_EXECUTABLE, kSettleMs + 1000, kSettleMs);
-        const Run app = runOnce(TELVANE_EXECUTABLE, kSettleMs + 1000, kSettleMs);
+        const Run app = runOnce(TELVANE_HARNESS_EXECUTABLE, kSettleMs + 1000, kSettleMs);
         if (!base.ok || !app.ok) {
             state.SkipWithError("a program did not show its window or did not exit cleanly");
             return;

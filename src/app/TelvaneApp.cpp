@@ -1,12 +1,13 @@
 #include "app/TelvaneApp.h"
 
 #include "app/AboutBox.h"
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 #include "discovery/AvahiBrowser.h"
 #include "discovery/BrokerDiscovery.h"
+#include "mqtt/MQTTClient.h"
 #include "platform/AsioTransport.h"
-#include "ui/BrokerSearchDialog.h"
 #include "ui/ClientConnectionStatus.h"
-#include "ui/DisplayItemsEditor.h"
 #include "ui/QtEventLoop.h"
 #include "ui/SettingsWindow.h"
 
@@ -18,21 +19,51 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPixmap>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace telvane {
 namespace {
 
-// Long enough for the first refresh tick (one second after showing) and a
-// connection to a local broker, so the picture shows live data.
-constexpr int kScreenshotDelayMs = 2500;
+// What waits for the window's first paint waits no longer than this.
+constexpr int kFinishLaunchLimitMs = 1000;
 
 }  // namespace
+
+int TelvaneApp::run(int argc, char* argv[], const std::function<void(TelvaneApp&)>& beforeLaunch)
+{
+    // Before the QApplication, which needs a display: --help and --version
+    // are asked for in terminals without one.
+    QApplication::setApplicationName(QStringLiteral("telvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TELVANE_VERSION));
+    const CommandLine commandLine = readCommandLine(argc, argv);
+    if (commandLine.exitStatus) {
+        return *commandLine.exitStatus;
+    }
+
+    // A later start hands over before it would need a display.
+    const auto storePath = SharedStore::defaultDatabasePath();
+    SingleInstance instance(
+        SingleInstance::socketNameForStore(storePath ? QString::fromStdString(storePath->string()) : QString()));
+    if (instance.claim() == SingleInstance::Role::secondary) {
+        return 0;
+    }
+
+    QApplication application(argc, argv);
+    configureApplication();
+    instance.serve();
+
+    LaunchOptions options;
+    options.autostarted = commandLine.autostarted;
+    TelvaneApp app(options);
+    connect(&instance, &SingleInstance::activationRequested, &app, &TelvaneApp::showWindow);
+    if (beforeLaunch) {
+        beforeLaunch(app);
+    }
+    app.launch();
+    return QApplication::exec();
+}
 
 void TelvaneApp::configureApplication()
 {
@@ -53,8 +84,8 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
       store_(SharedStore::defaultDatabasePath(), eventLoop_.get()),
       reloadSignal_(DBusReloadSignal::sessionBusAddress()),
       transport_(std::make_shared<AsioTransport>()),
-      delegate_(std::make_unique<AppDelegate>(*eventLoop_, transport_, store_, reloadSignal_, configChanged_)),
-      status_(std::make_unique<ClientConnectionStatus>(delegate_->mqtt())),
+      mqtt_(MQTTClient::create(*eventLoop_, transport_, store_, reloadSignal_)),
+      status_(std::make_unique<ClientConnectionStatus>(mqtt_)),
       discovery_(
           std::make_unique<BrokerDiscovery>(*eventLoop_, std::make_unique<AvahiBrowser>(*eventLoop_), transport_)),
       autostart_(options_.autostartEntry ? options_.autostartEntry : Autostart::defaultEntryPath(),
@@ -65,34 +96,59 @@ TelvaneApp::TelvaneApp(LaunchOptions options)
     store_.setPendingWrittenObserver([this] { reloadSignal_.emitReload(); });
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    settings_ = new SettingsWindow(store_, *eventLoop_, reloadSignal_, configChanged_, *status_, *discovery_);
-    // The box shows the topic's rows once a message of it is stored.
-    settings_->state().displayItemsEditor().setNewItemTopic(options_.displayItemsTopic);
+    // Every save reconnects the client, which reads the stored configuration anew.
+    settings_ = new SettingsWindow(
+        store_, *eventLoop_, reloadSignal_, [this] { mqtt_->connect(); }, *status_, *discovery_);
     window_->setCentralWidget(settings_);
     window_->installEventFilter(this);
     buildMenu();
-    buildTrayIcon();
     connect(&signalWatcher_, &UnixSignalWatcher::terminationRequested, this, &TelvaneApp::quit);
 }
 
 TelvaneApp::~TelvaneApp()
 {
-    // The window observes the client; it goes before the delegate drops it.
+    // The window observes the client; it goes before the client.
     trayIcon_.reset();
     window_.reset();
     discovery_.reset();
     status_.reset();
-    delegate_.reset();
+    mqtt_.reset();
 }
 
 void TelvaneApp::launch()
 {
-    delegate_->applicationDidFinishLaunching();
+    launchPending_ = true;
     // Without a tray a hidden window could only be reached by starting
     // Telvane again, which nobody would guess.
-    if (!options_.autostarted || !hasTray()) {
-        window_->show();
+    if (options_.autostarted && hasTray()) {
+        finishLaunch();
+        return;
     }
+    // The window's first paint needs none of the rest: it follows right
+    // after that paint, or after a while should the window not be painted.
+    window_->show();
+    QTimer::singleShot(kFinishLaunchLimitMs, this, &TelvaneApp::finishLaunch);
+}
+
+void TelvaneApp::finishLaunch()
+{
+    if (!launchPending_) {
+        return;
+    }
+    launchPending_ = false;
+    buildTrayIcon();
+    store_.pruneMessages(store_.loadConfig().topics);
+    reloadSignal_.emitReload();
+    mqtt_->connect();
+}
+
+bool TelvaneApp::eventFilter(QObject* watched, QEvent* event)
+{
+    if (launchPending_ && watched == window_.get() && event->type() == QEvent::Paint) {
+        // After this paint has finished, not in the middle of it.
+        QTimer::singleShot(0, this, &TelvaneApp::finishLaunch);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool TelvaneApp::hasTray() const
@@ -182,41 +238,6 @@ void TelvaneApp::buildTrayIcon()
         }
     });
     trayIcon_->show();
-}
-
-bool TelvaneApp::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == window_.get() && event->type() == QEvent::Paint && !windowPainted_) {
-        windowPainted_ = true;
-        // After this paint has finished, not in the middle of it.
-        QTimer::singleShot(0, this, &TelvaneApp::onWindowFirstPainted);
-    }
-    return QObject::eventFilter(watched, event);
-}
-
-void TelvaneApp::onWindowFirstPainted()
-{
-    if (options_.openBrokerSearch) {
-        settings_->state().setShowBrokerSearch(true);
-    }
-    if (!options_.screenshotPath.isEmpty()) {
-        QTimer::singleShot(kScreenshotDelayMs, this, [this] {
-            // A blinking caret would land in the picture half of the time.
-            if (QWidget* focused = QApplication::focusWidget()) {
-                focused->clearFocus();
-            }
-            QWidget* sheet = settings_->brokerSearch();
-            QWidget* shown = sheet->isVisible() ? sheet : static_cast<QWidget*>(window_.get());
-            const bool saved = shown->grab().save(options_.screenshotPath);
-            QApplication::exit(saved ? 0 : 1);
-        });
-    }
-    if (options_.quitAfterShownMs) {
-        // The benchmark times the way to here by this line.
-        std::fputs("shown\n", stdout);
-        std::fflush(stdout);
-        QTimer::singleShot(*options_.quitAfterShownMs, this, &TelvaneApp::quit);
-    }
 }
 
 }  // namespace telvane

@@ -1,26 +1,23 @@
 #pragma once
 
-// The running application: the delegate with its MQTT client, the one
-// settings window with the menu "Telvane", the tray icon where the desktop
-// has a tray, and the ways to end it ("Beenden", SIGTERM, SIGINT).
+// The running application: the MQTT client, the one settings window with
+// the menu "Telvane", the tray icon where the desktop has a tray, and the
+// ways to end it ("Beenden", SIGTERM, SIGINT).
 //
 // Closing the window only hides it: the connection stays and keeps feeding
 // the widget. The window comes back through the tray or another start.
 
-#include "app/AppDelegate.h"
 #include "app/Autostart.h"
 #include "app/UnixSignalWatcher.h"
 #include "model/SharedStore.h"
-#include "platform/ConfigChangedSignal.h"
 #include "platform/DBusReloadSignal.h"
 
 #include <QObject>
-#include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 class QAction;
@@ -33,6 +30,7 @@ namespace telvane {
 class AsioTransport;
 class BrokerDiscovery;
 class ClientConnectionStatus;
+class MQTTClient;
 class SettingsWindow;
 class QtEventLoop;
 
@@ -44,37 +42,37 @@ struct LaunchOptions {
     std::optional<bool> trayAvailable;
     // Where "Beim Anmelden starten" writes its entry; none: the XDG default.
     std::optional<std::filesystem::path> autostartEntry;
-
-    // Hidden options for the screenshot and the start-up benchmark.
-    // Save a picture of the window to this file once it settled, then quit.
-    QString screenshotPath;
-    // Print "shown" on stdout at the first paint of the window and quit this
-    // many milliseconds later.
-    std::optional<int> quitAfterShownMs;
-    // Choose this topic in the box "Anzeige-Elemente" (for the screenshot).
-    std::string displayItemsTopic;
-    // Open the broker search sheet once the window is shown; a screenshot
-    // then shows the sheet.
-    bool openBrokerSearch = false;
 };
 
 class TelvaneApp final : public QObject {
     Q_OBJECT
 
 public:
+    // The program telvane: reads the command line (answering --help,
+    // --version and usage errors without a display), makes the
+    // QApplication, hands over to a Telvane already running on the same
+    // store, else launches and runs until quit. Returns the exit status.
+    // `beforeLaunch`, when given, sees the application between its making
+    // and its launch.
+    static int run(int argc, char* argv[], const std::function<void(TelvaneApp&)>& beforeLaunch = {});
+
     // Sets the application's name, version, desktop file name and icon.
     // Call right after creating the QApplication.
     static void configureApplication();
 
     // Creates every part of the application: the store at
     // SharedStore::defaultDatabasePath(), the reload signal on the session
-    // bus, the delegate with its client, the broker search over Avahi, and
-    // the window.
+    // bus, the MQTT client, the broker search over Avahi, and the window.
+    // Nothing connects yet.
     explicit TelvaneApp(LaunchOptions options = {});
     ~TelvaneApp() override;
+    TelvaneApp(const TelvaneApp&) = delete;
+    TelvaneApp& operator=(const TelvaneApp&) = delete;
 
-    // Runs the delegate's launch steps, then shows the window (unless
-    // autostarted on a desktop with a tray).
+    // Call once: shows the window (unless autostarted on a desktop with a
+    // tray); then, once it has been painted, shows the tray icon, drops
+    // stored messages of topics no longer configured, reloads the widget and
+    // connects the client (again after every save in the window).
     void launch();
 
     // Shows the window (again) and brings it to the front.
@@ -84,6 +82,7 @@ public:
     void quit();
 
     [[nodiscard]] QMainWindow& window() { return *window_; }
+    [[nodiscard]] SettingsWindow& settings() { return *settings_; }
     // "Beim Anmelden starten": writes or removes the autostart entry, and
     // shows the state it ended in.
     void setStartsAtLogin(bool enabled);
@@ -93,7 +92,7 @@ private:
     QAction* addAutostartAction(QMenu& menu);
     void buildMenu();
     void buildTrayIcon();
-    void onWindowFirstPainted();
+    void finishLaunch();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Declared in the order of creation; each part outlives those after it.
@@ -101,10 +100,9 @@ private:
     std::unique_ptr<QtEventLoop> eventLoop_;
     SharedStore store_;
     DBusReloadSignal reloadSignal_;
-    ConfigChangedSignal configChanged_;
     // The client's connections and the broker search's check connections.
     std::shared_ptr<AsioTransport> transport_;
-    std::unique_ptr<AppDelegate> delegate_;
+    std::shared_ptr<MQTTClient> mqtt_;
     std::unique_ptr<ClientConnectionStatus> status_;
     std::unique_ptr<BrokerDiscovery> discovery_;
     std::unique_ptr<QMainWindow> window_;
@@ -114,7 +112,7 @@ private:
     Autostart autostart_;
     std::vector<QAction*> autostartActions_;  // in the menu bar and the tray menu
     UnixSignalWatcher signalWatcher_;
-    bool windowPainted_ = false;
+    bool launchPending_ = false;  // launched, finishLaunch() not run yet
 };
 
 }  // namespace telvane

@@ -52,7 +52,7 @@ QWidget* messageRow(const MQTTMessage& message, QWidget* parent)
 
     QLabel* time = style::plainLabel(RecentMessagesBox::timeOfDay(message.timestamp), row);
     time->setObjectName(QStringLiteral("messageTimeLabel"));
-    time->setFont(style::caption2Font(time->font()));
+    time->setFont(style::smallCaptionFont(time->font()));
     style::makeSecondary(time);
 
     layout->addWidget(topic);

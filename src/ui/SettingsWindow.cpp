@@ -1,15 +1,15 @@
 #include "ui/SettingsWindow.h"
 
 #include "ui/BrokerBox.h"
-#include "ui/BrokerSearchDialog.h"
 #include "ui/ConnectionStatus.h"
-#include "ui/DisplayItemsBox.h"
 #include "ui/ErrorText.h"
 #include "ui/LineLimitedLabel.h"
 #include "ui/RecentMessagesBox.h"
-#include "ui/TopicPickerDialog.h"
 #include "ui/TopicsBox.h"
 #include "ui/WindowStyle.h"
+#include "ui/brokersearch/BrokerSearchDialog.h"
+#include "ui/displayitems/DisplayItemsBox.h"
+#include "ui/picker/TopicPickerDialog.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -30,13 +30,14 @@ constexpr int kDotSize = 8;
 }  // namespace
 
 SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                               ConfigChangedSignal& configChanged, ConnectionStatus& status, BrokerDiscovery& discovery,
+                               std::function<void()> configSaved, ConnectionStatus& status, BrokerDiscovery& discovery,
                                QWidget* parent)
     : QWidget(parent),
       status_(status),
-      state_(std::make_unique<SettingsWindowState>(store, mainLoop, reloadSignal, configChanged))
+      discovery_(discovery),
+      state_(std::make_unique<SettingsWindowState>(store, mainLoop, reloadSignal, std::move(configSaved)))
 {
-    build(discovery);
+    build();
 }
 
 SettingsWindow::~SettingsWindow()
@@ -58,7 +59,7 @@ QString SettingsWindow::titleText()
     return QStringLiteral("Telvane ") + version;
 }
 
-void SettingsWindow::build(BrokerDiscovery& discovery)
+void SettingsWindow::build()
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Telvane"));
@@ -125,34 +126,43 @@ void SettingsWindow::build(BrokerDiscovery& discovery)
     stack->addLayout(bottom);
     connect(save, &QPushButton::clicked, this, [this] { state_->saveAndReconnect(); });
 
-    picker_ = new TopicPickerDialog(*state_, this);
-    brokerSearch_ = new BrokerSearchDialog(*state_, discovery, this);
-
     messagesBox_->setMessages(state_->messagesSnapshot());
-    state_->setChangeObserver([this](SettingsWindowState::Changes changes) { stateChanged(changes); });
+    state_->setChangeObserver([this](StateChanges changes) { stateChanged(changes); });
     status_.setObserver([this] { statusChanged(); });
     statusChanged();
 }
 
-void SettingsWindow::stateChanged(SettingsWindowState::Changes changes)
+void SettingsWindow::stateChanged(StateChanges changes)
 {
-    if ((changes & SettingsWindowState::kConfigChanged) != 0) {
+    if ((changes & change::kConfig) != 0) {
         brokerBox_->refresh();
     }
-    if ((changes & (SettingsWindowState::kConfigChanged | SettingsWindowState::kDisplayItemsChanged)) != 0) {
+    if ((changes & (change::kConfig | change::kDisplayItems)) != 0) {
         topicsBox_->refresh();
     }
-    if ((changes & SettingsWindowState::kMessagesChanged) != 0) {
+    if ((changes & change::kMessages) != 0) {
         messagesBox_->setMessages(state_->messagesSnapshot());
     }
-    constexpr SettingsWindowState::Changes kDisplayItemsBoxShows =
-        SettingsWindowState::kConfigChanged | SettingsWindowState::kMessagesChanged
-        | SettingsWindowState::kDisplayItemsChanged | SettingsWindowState::kDisplayItemsEditorChanged;
+    constexpr StateChanges kDisplayItemsBoxShows =
+        change::kConfig | change::kMessages | change::kDisplayItems | change::kDisplayItemsEditor;
     if ((changes & kDisplayItemsBoxShows) != 0) {
         displayItemsBox_->refresh();
     }
-    picker_->stateChanged(changes);
-    brokerSearch_->stateChanged(changes);
+    // The dialogs are made when first opened: the window's first paint does
+    // not wait for them.
+    if (picker_ == nullptr && (changes & change::kTopicPickerShown) != 0 && state_->topicPicker().isShown()) {
+        picker_ = new TopicPickerDialog(
+            state_->topicPicker(), [this](const std::string& topic) { return state_->isTopicConfigured(topic); }, this);
+    }
+    if (picker_ != nullptr) {
+        picker_->stateChanged(changes);
+    }
+    if (brokerSearch_ == nullptr && (changes & change::kBrokerSearchShown) != 0 && state_->showBrokerSearch()) {
+        brokerSearch_ = new BrokerSearchDialog(*state_, discovery_, this);
+    }
+    if (brokerSearch_ != nullptr) {
+        brokerSearch_->stateChanged(changes);
+    }
 }
 
 void SettingsWindow::statusChanged()

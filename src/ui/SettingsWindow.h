@@ -2,8 +2,8 @@
 
 // The one window of the application: connection status, the broker and topic
 // settings, the recent messages and the topic picker. It edits the stored
-// configuration and announces saves with the ConfigChangedSignal; it
-// never drives the connection itself.
+// configuration and announces saves through a callback; it never drives the
+// connection itself.
 
 #include "ui/SettingsWindowState.h"
 
@@ -31,16 +31,18 @@ class SettingsWindow final : public QWidget {
 
 public:
     // A window over the given parts; they must outlive it. Reads the store at
-    // once; the refresh tick starts when the window is shown. The broker
-    // search sheet is the only user of `discovery`.
+    // once; the refresh tick starts when the window is shown. `configSaved`
+    // runs after every save step. The broker search dialog is the only user
+    // of `discovery`.
     SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                   ConfigChangedSignal& configChanged, ConnectionStatus& status, BrokerDiscovery& discovery,
+                   std::function<void()> configSaved, ConnectionStatus& status, BrokerDiscovery& discovery,
                    QWidget* parent = nullptr);
     ~SettingsWindow() override;
     SettingsWindow(const SettingsWindow&) = delete;
     SettingsWindow& operator=(const SettingsWindow&) = delete;
 
     [[nodiscard]] SettingsWindowState& state() { return *state_; }
+    // The dialogs, null until first opened.
     [[nodiscard]] TopicPickerDialog* topicPicker() const { return picker_; }
     [[nodiscard]] BrokerSearchDialog* brokerSearch() const { return brokerSearch_; }
 
@@ -52,11 +54,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void build(BrokerDiscovery& discovery);
-    void stateChanged(SettingsWindowState::Changes changes);
+    void build();
+    void stateChanged(StateChanges changes);
     void statusChanged();
 
     ConnectionStatus& status_;
+    BrokerDiscovery& discovery_;
     std::unique_ptr<SettingsWindowState> state_;
 
     QLabel* statusDot_ = nullptr;

@@ -1,6 +1,5 @@
 #include "ui/SettingsWindowState.h"
 
-#include "ui/DisplayItemsEditor.h"
 #include "ui/TextTrimming.h"
 
 #include <algorithm>
@@ -9,42 +8,30 @@
 
 namespace telvane {
 
-namespace {
-
-bool sameTopics(const std::shared_ptr<const TopicSet>& a, const std::shared_ptr<const TopicSet>& b)
-{
-    // The store hands out the same snapshot until the set changes, so the
-    // pointer test settles almost every tick without comparing the sets.
-    return a == b || *a == *b;
-}
-
-}  // namespace
-
 SettingsWindowState::SettingsWindowState(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                                         ConfigChangedSignal& configChanged)
+                                         std::function<void()> configSaved)
     : store_(store),
       mainLoop_(mainLoop),
       reloadSignal_(reloadSignal),
-      configChanged_(configChanged),
+      configSaved_(std::move(configSaved)),
       config_(store.loadConfig()),
       messages_(store.messagesSnapshot()),
       displayItems_(store.loadDisplayItems()),
-      discoveredTopics_(store.loadDiscoveredTopics()),
       protocolVersion_(config_.protocolVersion),
-      pickerDiscoveredTopics_(std::make_shared<const TopicSet>()),
-      topicTree_(std::make_shared<const TopicTreeNode>()),
-      displayItemsEditor_(
-          std::make_unique<DisplayItemsEditor>(store, *this, [this] { notify(kDisplayItemsEditorChanged); }))
+      topicPicker_(
+          store, [this](std::string_view topic) { return addTopic(topic); },
+          [this](StateChanges changes) { notify(changes); }),
+      displayItemsEditor_(store, *this, [this] { notify(change::kDisplayItemsEditor); })
 {}
 
 SettingsWindowState::~SettingsWindowState() = default;
 
-void SettingsWindowState::setChangeObserver(std::function<void(Changes)> observer)
+void SettingsWindowState::setChangeObserver(std::function<void(StateChanges)> observer)
 {
     observer_ = std::move(observer);
 }
 
-void SettingsWindowState::notify(Changes changes)
+void SettingsWindowState::notify(StateChanges changes)
 {
     if (observer_) {
         observer_(changes);
@@ -56,7 +43,7 @@ void SettingsWindowState::windowShown()
     config_ = store_.loadConfig();
     protocolVersion_ = config_.protocolVersion;
     refreshTimer_ = mainLoop_.schedule(kRefreshInterval, true, [this] { refreshFromStore(); });
-    notify(kConfigChanged);
+    notify(change::kConfig);
 }
 
 void SettingsWindowState::windowHidden()
@@ -69,8 +56,10 @@ void SettingsWindowState::saveAndReconnect()
     store_.saveConfig(config_);
     store_.pruneMessages(config_.topics);
     messages_ = store_.messagesSnapshot();
-    notify(kMessagesChanged);
-    configChanged_.post();
+    notify(change::kMessages);
+    if (configSaved_) {
+        configSaved_();
+    }
     reloadWidgets();
 }
 
@@ -89,27 +78,20 @@ void SettingsWindowState::refreshFromStore()
 {
     messages_ = store_.messagesSnapshot();
     displayItems_ = store_.loadDisplayItems();
-    // Only the picker's refresh button reads the discovered topics, and the
-    // set may hold 100,000 topics that take tens of milliseconds to decode
-    // after each change: read them only while the picker is shown.
-    if (!showTopicPicker_) {
-        notify(kMessagesChanged | kDisplayItemsChanged);
-        return;
-    }
-    discoveredTopics_ = store_.loadDiscoveredTopics();
-    notify(kMessagesChanged | kDisplayItemsChanged | kDiscoveredTopicsChanged);
+    notify(change::kMessages | change::kDisplayItems);
+    topicPicker_.followStore();
 }
 
 void SettingsWindowState::setHost(std::string host)
 {
     config_.host = std::move(host);
-    notify(kConfigChanged);
+    notify(change::kConfig);
 }
 
 void SettingsWindowState::setClientID(std::string clientID)
 {
     config_.clientID = std::move(clientID);
-    notify(kConfigChanged);
+    notify(change::kConfig);
 }
 
 std::string SettingsWindowState::usernameText() const
@@ -125,13 +107,13 @@ std::string SettingsWindowState::passwordText() const
 void SettingsWindowState::setUsernameText(std::string text)
 {
     config_.username = text.empty() ? std::nullopt : std::optional<std::string>(std::move(text));
-    notify(kConfigChanged);
+    notify(change::kConfig);
 }
 
 void SettingsWindowState::setPasswordText(std::string text)
 {
     config_.password = text.empty() ? std::nullopt : std::optional<std::string>(std::move(text));
-    notify(kConfigChanged);
+    notify(change::kConfig);
 }
 
 std::string SettingsWindowState::portText() const
@@ -152,7 +134,7 @@ bool SettingsWindowState::setPortText(std::string_view text)
         return false;
     }
     config_.port = static_cast<std::uint16_t>(value);
-    notify(kConfigChanged);
+    notify(change::kConfig);
     return true;
 }
 
@@ -163,7 +145,7 @@ void SettingsWindowState::selectProtocolVersion(MQTTProtocolVersion version)
     }
     protocolVersion_ = version;
     config_.protocolVersion = version;
-    notify(kConfigChanged);
+    notify(change::kConfig);
     saveAndReconnect();
 }
 
@@ -181,7 +163,7 @@ void SettingsWindowState::setTopicLabelText(const std::string& topic, std::strin
     } else {
         config_.topicLabels[topic] = std::move(label);
     }
-    notify(kConfigChanged);
+    notify(change::kConfig);
 }
 
 void SettingsWindowState::submitTopicLabel()
@@ -201,7 +183,7 @@ void SettingsWindowState::removeTopic(const std::string& topic)
     config_.topicLabels.erase(topic);
     // The predicate owns its text: `topic` may be one of the entries erased here.
     std::erase_if(config_.topics, [removed = topic](const std::string& entry) { return entry == removed; });
-    notify(kConfigChanged);
+    notify(change::kConfig);
     saveAndReconnect();
 }
 
@@ -217,42 +199,9 @@ bool SettingsWindowState::addTopic(std::string_view topic)
         return false;
     }
     config_.topics.push_back(std::move(trimmed));
-    notify(kConfigChanged);
+    notify(change::kConfig);
     saveAndReconnect();
     return true;
-}
-
-void SettingsWindowState::openTopicPicker()
-{
-    modalNewTopic_.clear();
-    pickerDiscoveredTopics_ = store_.loadDiscoveredTopics();
-    discoveredTopics_ = pickerDiscoveredTopics_;
-    rebuildTopicTree();
-    showTopicPicker_ = true;
-    notify(kModalNewTopicChanged | kDiscoveredTopicsChanged | kTopicPickerShownChanged);
-}
-
-void SettingsWindowState::refreshTopicPicker()
-{
-    pickerDiscoveredTopics_ = store_.loadDiscoveredTopics();
-    discoveredTopics_ = pickerDiscoveredTopics_;
-    notify(kDiscoveredTopicsChanged);
-    rebuildTopicTree();
-}
-
-void SettingsWindowState::rebuildTopicTree()
-{
-    topicTree_ = std::make_shared<const TopicTreeNode>(buildTopicTree(*pickerDiscoveredTopics_));
-    notify(kTopicTreeChanged);
-}
-
-void SettingsWindowState::closeTopicPicker()
-{
-    if (!showTopicPicker_) {
-        return;
-    }
-    showTopicPicker_ = false;
-    notify(kTopicPickerShownChanged);
 }
 
 void SettingsWindowState::setShowBrokerSearch(bool shown)
@@ -261,49 +210,22 @@ void SettingsWindowState::setShowBrokerSearch(bool shown)
         return;
     }
     showBrokerSearch_ = shown;
-    notify(kBrokerSearchShownChanged);
+    notify(change::kBrokerSearchShown);
 }
 
 void SettingsWindowState::chooseBroker(const DiscoveredBroker& broker)
 {
     config_.host = broker.host;
     config_.port = broker.port;
-    notify(kConfigChanged);
+    notify(change::kConfig);
     setShowBrokerSearch(false);
     saveAndReconnect();
-}
-
-bool SettingsWindowState::canRefreshTopicPicker() const
-{
-    return !sameTopics(pickerDiscoveredTopics_, discoveredTopics_);
-}
-
-void SettingsWindowState::setModalNewTopic(std::string text)
-{
-    modalNewTopic_ = std::move(text);
-    notify(kModalNewTopicChanged);
-}
-
-bool SettingsWindowState::canAddModalTopic() const
-{
-    return !isBlank(modalNewTopic_);
-}
-
-void SettingsWindowState::addModalTopic()
-{
-    const std::string topic = trimBlanks(modalNewTopic_);
-    if (topic.empty()) {
-        return;
-    }
-    addTopic(topic);
-    modalNewTopic_.clear();
-    notify(kModalNewTopicChanged);
 }
 
 void SettingsWindowState::reloadDisplayItems()
 {
     displayItems_ = store_.loadDisplayItems();
-    notify(kDisplayItemsChanged);
+    notify(change::kDisplayItems);
 }
 
 }  // namespace telvane

@@ -11,10 +11,11 @@
 #include "discovery/DiscoveredBroker.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
-#include "platform/ConfigChangedSignal.h"
-#include "platform/DBusReloadSignal.h"
 #include "platform/EventLoop.h"
-#include "ui/TopicTreeNode.h"
+#include "platform/ReloadSignal.h"
+#include "ui/StateChanges.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
+#include "ui/picker/TopicPickerState.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,46 +28,34 @@
 
 namespace telvane {
 
-class DisplayItemsEditor;
-
-class SettingsWindowState {
+class SettingsWindowState final : public DisplayItemsEditor::Window {
 public:
-    // What changed, for the observer; several at once are or-ed together.
-    enum Change : unsigned {
-        kConfigChanged = 1u << 0,  // config or protocolVersion
-        kMessagesChanged = 1u << 1,
-        kDisplayItemsChanged = 1u << 2,
-        kDiscoveredTopicsChanged = 1u << 3,  // also changes canRefreshTopicPicker()
-        kTopicTreeChanged = 1u << 4,         // topicTree and pickerDiscoveredTopics
-        kTopicPickerShownChanged = 1u << 5,
-        kModalNewTopicChanged = 1u << 6,
-        kDisplayItemsEditorChanged = 1u << 7,  // its chosen topic or typed labels
-        kBrokerSearchShownChanged = 1u << 8,
-    };
-    using Changes = unsigned;
-
     static constexpr Seconds kRefreshInterval{1.0};
     static constexpr Seconds kSecondReloadDelay{0.5};
 
-    // Reads config, messages, display items and discovered topics from the
-    // store. Nothing is scheduled until windowShown().
+    // Reads config, messages and display items from the store. Nothing is
+    // scheduled until windowShown(). `configSaved` runs after every save
+    // step: the client then connects with what was stored.
     SettingsWindowState(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
-                        ConfigChangedSignal& configChanged);
+                        std::function<void()> configSaved);
     ~SettingsWindowState();
     SettingsWindowState(const SettingsWindowState&) = delete;
     SettingsWindowState& operator=(const SettingsWindowState&) = delete;
 
     // `observer` runs synchronously after every change of the state, with
     // what changed (also when a refresh replaced a value by an equal one).
-    void setChangeObserver(std::function<void(Changes)> observer);
+    void setChangeObserver(std::function<void(StateChanges)> observer);
 
     [[nodiscard]] const MQTTConfig& config() const { return config_; }
     [[nodiscard]] const std::vector<MQTTMessage>& messages() const { return *messages_; }
     // The same list, shared: the same pointer on the next tick means nothing
     // changed (comparing a megabyte payload is what that saves).
-    [[nodiscard]] const std::shared_ptr<const std::vector<MQTTMessage>>& messagesSnapshot() const { return messages_; }
-    [[nodiscard]] const std::vector<MQTTDisplayItem>& displayItems() const { return displayItems_; }
-    [[nodiscard]] const TopicSet& discoveredTopics() const { return *discoveredTopics_; }
+    [[nodiscard]] const std::shared_ptr<const std::vector<MQTTMessage>>& messagesSnapshot() const override
+    {
+        return messages_;
+    }
+    [[nodiscard]] const std::vector<std::string>& configuredTopics() const override { return config_.topics; }
+    [[nodiscard]] const std::vector<MQTTDisplayItem>& displayItems() const override { return displayItems_; }
     // The selection of the protocol control, kept apart from config().
     [[nodiscard]] MQTTProtocolVersion protocolVersion() const { return protocolVersion_; }
 
@@ -78,16 +67,15 @@ public:
     void windowShown();
     // The window was hidden or closed: stops the refresh tick.
     void windowHidden();
-    [[nodiscard]] bool isRefreshing() const { return static_cast<bool>(refreshTimer_); }
 
     // --- Actions ---------------------------------------------------------
 
     // Stores config() unchanged, drops stored messages of unconfigured topics,
-    // reloads messages(), posts kConfigDidChangeNotification (the client
-    // reconnects) and reloads the widget.
+    // reloads messages(), runs `configSaved` (the client reconnects) and
+    // reloads the widget.
     void saveAndReconnect();
     // Asks the widget to reload now and once more kSecondReloadDelay later.
-    void reloadWidgets();
+    void reloadWidgets() override;
     // One refresh tick: messages and display items, and while the topic
     // picker is shown the discovered topics, are replaced by what the store
     // holds. The configuration is not touched.
@@ -135,38 +123,14 @@ public:
 
     // --- Topic picker ----------------------------------------------------
 
-    [[nodiscard]] bool showTopicPicker() const { return showTopicPicker_; }
-    // Clears the manual field, takes a snapshot of the stored discovered
-    // topics, builds the tree from it and shows the picker.
-    void openTopicPicker();
-    // A new snapshot and tree.
-    void refreshTopicPicker();
-    // Builds topicTree() from pickerDiscoveredTopics().
-    void rebuildTopicTree();
-    // Hides the picker. Every add was saved already; nothing is undone.
-    void closeTopicPicker();
-    // True while the store (as of the last refresh tick or snapshot) holds a
-    // different set of topics than the picker's snapshot.
-    [[nodiscard]] bool canRefreshTopicPicker() const;
-
-    [[nodiscard]] const TopicSet& pickerDiscoveredTopics() const { return *pickerDiscoveredTopics_; }
-    // Shared and immutable: the picker's model keeps it while it draws.
-    [[nodiscard]] std::shared_ptr<const TopicTreeNode> topicTree() const { return topicTree_; }
-
-    [[nodiscard]] const std::string& modalNewTopic() const { return modalNewTopic_; }
-    void setModalNewTopic(std::string text);
-    // False while the manual field holds only blanks.
-    [[nodiscard]] bool canAddModalTopic() const;
-    // Adds the manual field's topic (trimmed) and clears the field, also when
-    // the topic was configured already. A blank field does nothing.
-    void addModalTopic();
+    [[nodiscard]] TopicPickerState& topicPicker() { return topicPicker_; }
 
     // --- Broker search ---------------------------------------------------
 
     [[nodiscard]] bool showBrokerSearch() const { return showBrokerSearch_; }
-    // Shows or hides the search sheet; the sheet starts and stops the search.
+    // Shows or hides the search dialog; the dialog starts and stops the search.
     void setShowBrokerSearch(bool shown);
-    // Takes the broker's host and port into config(), closes the sheet and
+    // Takes the broker's host and port into config(), closes the dialog and
     // saves and reconnects at once. Nothing else of the configuration
     // changes; the configuration has no TLS setting.
     void chooseBroker(const DiscoveredBroker& broker);
@@ -174,23 +138,22 @@ public:
     // --- Display items ---------------------------------------------------
 
     // The editor of the box "Anzeige-Elemente", working over this state.
-    [[nodiscard]] DisplayItemsEditor& displayItemsEditor() { return *displayItemsEditor_; }
+    [[nodiscard]] DisplayItemsEditor& displayItemsEditor() { return displayItemsEditor_; }
     // displayItems() = what the store holds now.
-    void reloadDisplayItems();
+    void reloadDisplayItems() override;
 
 private:
-    void notify(Changes changes);
+    void notify(StateChanges changes);
 
     SharedStore& store_;
     EventLoop& mainLoop_;
     ReloadSignal& reloadSignal_;
-    ConfigChangedSignal& configChanged_;
-    std::function<void(Changes)> observer_;
+    std::function<void()> configSaved_;
+    std::function<void(StateChanges)> observer_;
 
     MQTTConfig config_;
     std::shared_ptr<const std::vector<MQTTMessage>> messages_;
     std::vector<MQTTDisplayItem> displayItems_;
-    std::shared_ptr<const TopicSet> discoveredTopics_;
     MQTTProtocolVersion protocolVersion_;
     TimerHandle refreshTimer_;
 
@@ -200,13 +163,9 @@ private:
     };
     std::list<DelayedReload> delayedReloads_;  // stable addresses for the timer actions
 
-    bool showTopicPicker_ = false;
     bool showBrokerSearch_ = false;
-    std::string modalNewTopic_;
-    std::shared_ptr<const TopicSet> pickerDiscoveredTopics_;
-    std::shared_ptr<const TopicTreeNode> topicTree_;
-
-    std::unique_ptr<DisplayItemsEditor> displayItemsEditor_;
+    TopicPickerState topicPicker_;
+    DisplayItemsEditor displayItemsEditor_;
 };
 
 }  // namespace telvane

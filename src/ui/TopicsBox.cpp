@@ -32,7 +32,7 @@ TopicsBox::TopicsBox(SettingsWindowState& state, QWidget* parent)
     addButton_->setAutoDefault(false);
     addButton_->setFont(style::captionFont(addButton_->font()));
     layout->addWidget(addButton_, 0, Qt::AlignLeft);
-    connect(addButton_, &QPushButton::clicked, this, [this] { state_.openTopicPicker(); });
+    connect(addButton_, &QPushButton::clicked, this, [this] { state_.topicPicker().open(); });
 
     refresh();
 }
@@ -59,7 +59,7 @@ QWidget* TopicsBox::makeRow(const std::string& topic, bool hasDisplayItems)
     if (hasDisplayItems) {
         QLabel* hint = style::plainLabel(QStringLiteral("Anzeigename über die Anzeige-Elemente"), row);
         hint->setObjectName(QStringLiteral("topicLabelHint"));
-        hint->setFont(style::caption2Font(hint->font()));
+        hint->setFont(style::smallCaptionFont(hint->font()));
         style::makeSecondary(hint, true);
         column->addWidget(hint);
     } else {

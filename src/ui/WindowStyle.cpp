@@ -50,7 +50,7 @@ QFont captionFont(const QFont& base)
     return scaled(base, 0.85);
 }
 
-QFont caption2Font(const QFont& base)
+QFont smallCaptionFont(const QFont& base)
 {
     return scaled(base, 0.78);
 }
@@ -77,37 +77,37 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
 
 QIcon dotIcon()
 {
-    return resourceIcon("circle.fill.svg");
+    return resourceIcon("topic-level.svg");
 }
 
 QIcon checkmarkIcon()
 {
-    return resourceIcon("checkmark.svg");
+    return resourceIcon("topic-subscribed.svg");
 }
 
 QIcon addIcon()
 {
-    return resourceIcon("plus.circle.fill.svg");
+    return resourceIcon("list-add.svg");
 }
 
 QIcon removeIcon()
 {
-    return resourceIcon("minus.circle.svg");
+    return resourceIcon("list-remove.svg");
 }
 
-QIcon lockIcon()
+QIcon tlsBrokerIcon()
 {
-    return resourceIcon("lock.fill.svg");
+    return resourceIcon("broker-tls.svg");
 }
 
-QIcon antennaIcon()
+QIcon plainBrokerIcon()
 {
-    return resourceIcon("antenna.radiowaves.svg");
+    return resourceIcon("broker-plain.svg");
 }
 
 QIcon searchIcon()
 {
-    return resourceIcon("magnifyingglass.svg");
+    return resourceIcon("edit-find.svg");
 }
 
 }  // namespace telvane::style

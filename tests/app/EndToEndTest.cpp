@@ -1,19 +1,24 @@
 // The real telvane executable against a real mosquitto on loopback, on the
 // offscreen platform, with a store and runtime directory of its own, inside
-// the test's private session bus.
+// the test's private session bus; and its command line without a display.
 
 #include "model/SharedStore.h"
 #include "support/MosquittoBroker.h"
 #include "support/ReloadListener.h"
 #include "support/TempDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace telvane {
 namespace {
@@ -134,6 +139,56 @@ TEST_F(EndToEnd, SecondStartHandsOverAndAStaleSocketDoesNotBlockTheNext)
     const pid_t next = startTelvane();
     ASSERT_TRUE(reloads.waitForCount(2, kTimeout)) << "the start after a killed instance did not launch";
     EXPECT_EQ(endWith(next, SIGINT), 0);
+}
+
+std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream file(path);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// As help2man and a user in a terminal without a display ask: answered
+// before the GUI starts, which would need a display.
+TEST(CommandLineTest, HelpVersionAndUsageErrorsAreAnsweredWithoutADisplay)
+{
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        ::unsetenv(variable);
+    }
+    using ::testing::HasSubstr;
+    using ::testing::IsEmpty;
+    using ::testing::StartsWith;
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        ::testing::Matcher<std::string> out;
+        ::testing::Matcher<std::string> err;
+    } cases[] = {
+        {{"--version"}, 0, "telvane " TELVANE_VERSION "\n", IsEmpty()},
+        {{"-v"}, 0, "telvane " TELVANE_VERSION "\n", IsEmpty()},
+        {{"--help"},
+         0,
+         AllOf(StartsWith("Usage: " TELVANE_EXECUTABLE " [options]\n"), HasSubstr("  --autostart ")),
+         IsEmpty()},
+        {{"--help-all"},
+         0,
+         AllOf(HasSubstr("  --autostart "), HasSubstr("  --platform <platformName[:options]>")),
+         IsEmpty()},
+        // Qt's own options are no usage error.
+        {{"-style", "Fusion", "--version"}, 0, "telvane " TELVANE_VERSION "\n", IsEmpty()},
+        {{"--bogus"}, 2, IsEmpty(), HasSubstr(": Unknown option 'bogus'.")},
+        {{"--autostart", "extra"}, 2, IsEmpty(), HasSubstr(": unexpected argument 'extra'.")},
+        {{"--style"}, 2, IsEmpty(), HasSubstr("Missing value after '--style'.")},
+    };
+    const test::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        std::vector<std::string> argv{TELVANE_EXECUTABLE};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const pid_t pid = test::spawnProcess(argv, dir.path() / "out", dir.path() / "err");
+        EXPECT_EQ(test::reapProcess(pid, 15s), c.status);
+        EXPECT_THAT(fileText(dir.path() / "out"), c.out);
+        EXPECT_THAT(fileText(dir.path() / "err"), c.err);
+    }
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
 // The shell in-process on the offscreen platform: what the end-to-end test
-// cannot see from outside the process. It covers the hand-over between two
-// processes and the socket left by a killed one.
+// cannot see from outside the process. That one covers the hand-over between
+// two processes and the socket left by a killed one.
 
 #include "app/Autostart.h"
 #include "app/SingleInstance.h"
 #include "app/TelvaneApp.h"
+#include "support/MosquittoBroker.h"
 #include "support/TempDir.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -94,6 +98,52 @@ TEST(ShellWindowTest, StartAtLoginWritesAndRemovesTheAutostartEntryAndShowsItsSt
     EXPECT_FALSE(action->isChecked());
 }
 
+// The client of the real shell against a real broker: it connects at
+// launch, and every save in the window connects it with what was saved.
+TEST(ShellWindowTest, TheClientConnectsAtLaunchAndAgainWithEverySavedConfiguration)
+{
+    if (!test::MosquittoBroker::isInstalled()) {
+        GTEST_SKIP() << "mosquitto is not installed";
+    }
+    test::MosquittoBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    const test::MosquittoBroker nobody;  // a free port, never listened on
+    MQTTConfig config;
+    config.host = broker.host();
+    config.port = broker.port();
+    config.clientID = "Telvane-shell";
+    SharedStore(SharedStore::defaultDatabasePath()).saveConfig(config);
+
+    TelvaneApp app;
+    app.launch();
+    const auto* status = app.window().findChild<QLabel*>(QStringLiteral("statusText"));
+    const auto* error = app.window().findChild<QLabel*>(QStringLiteral("lastErrorLabel"));
+    auto* port = app.window().findChild<QLineEdit*>(QStringLiteral("portField"));
+    auto* save = app.window().findChild<QPushButton*>(QStringLiteral("saveButton"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->text() == QStringLiteral("Verbunden"); }, 10'000));
+
+    const struct {
+        std::uint16_t port;
+        QString status;
+        QString error;
+    } saves[] = {
+        {nobody.port(), QStringLiteral("Getrennt"), QStringLiteral("Verbindung verweigert")},
+        {broker.port(), QStringLiteral("Verbunden"), QString()},
+    };
+    for (const auto& saved : saves) {
+        SCOPED_TRACE(saved.port);
+        port->selectAll();
+        QTest::keyClicks(port, QString::number(saved.port));
+        QTest::mouseClick(save, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return status->text() == saved.status && error->isVisible() == !saved.error.isEmpty(); }, 10'000));
+        if (!saved.error.isEmpty()) {
+            EXPECT_TRUE(error->text().startsWith(saved.error)) << error->text().toStdString();
+        }
+    }
+    SharedStore(SharedStore::defaultDatabasePath()).saveConfig({});
+}
+
 TEST(AutostartTest, EntryStartsThisExecutableAndHiddenEntriesCountAsOff)
 {
     const struct {
@@ -127,6 +177,7 @@ TEST(SingleInstanceTest, LaterStartOnTheSameStoreAsksTheRunningOneToComeForward)
     const QString userStore = SingleInstance::socketNameForStore(QStringLiteral("/home/a/.local/share/x.sqlite3"));
     SingleInstance first(userStore);
     ASSERT_EQ(first.claim(), SingleInstance::Role::primary);
+    first.serve();
     EXPECT_EQ(QFileInfo(first.socketPath()).dir(), QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")));
     QSignalSpy activations(&first, &SingleInstance::activationRequested);
 

@@ -3,10 +3,10 @@
 
 #include "UiFixture.h"
 
-#include "ui/DisplayItemRows.h"
-#include "ui/DisplayItemsBox.h"
-#include "ui/LazyRowList.h"
 #include "ui/LineLimitedLabel.h"
+#include "ui/displayitems/DisplayItemRows.h"
+#include "ui/displayitems/DisplayItemsBox.h"
+#include "ui/displayitems/LazyRowList.h"
 
 #include <QAccessible>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 #include "UiFixture.h"
 
 #include "model/JsonPath.h"
-#include "ui/DisplayItemsEditor.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
 
 #include <gmock/gmock.h>
 
@@ -175,18 +175,19 @@ TEST_F(DisplayItemsEditorTest, EditsBuildOnTheStoredListSoChangesMadeElsewhereMe
 
     // Another process changes the list between two refresh ticks.
     SharedStore other(dir_.path() / "defaults.sqlite3");
-    const auto addedElsewhere = MQTTDisplayItem::make("T", "Von woanders", "v");
-    other.saveDisplayItems({kept, addedElsewhere});
-
+    other.saveDisplayItems({kept});
     editor.setItemLabel(kept.id, "Temperatur");
     auto renamed = kept;
     renamed.label = "Temperatur";
-    EXPECT_EQ(store_.loadDisplayItems(), (std::vector<MQTTDisplayItem>{renamed, addedElsewhere}));
-
+    EXPECT_EQ(store_.loadDisplayItems(), std::vector<MQTTDisplayItem>{renamed});
     editor.setItemLabel(removedElsewhere.id, "Zurück?");
-    EXPECT_EQ(store_.loadDisplayItems(), (std::vector<MQTTDisplayItem>{renamed, addedElsewhere}))
+    EXPECT_EQ(store_.loadDisplayItems(), std::vector<MQTTDisplayItem>{renamed})
         << "an item removed elsewhere does not come back";
 
+    // Added after the label edits read the list: only the store knows it.
+    const auto addedElsewhere = MQTTDisplayItem::make("T", "Von woanders", "v");
+    other.saveDisplayItems({renamed, addedElsewhere});
+    ASSERT_EQ(state.displayItems(), std::vector<MQTTDisplayItem>{renamed});
     EXPECT_FALSE(editor.addItem("v")) << "added elsewhere already";
     EXPECT_TRUE(editor.addItem("u"));
     ASSERT_EQ(store_.loadDisplayItems().size(), 3u);

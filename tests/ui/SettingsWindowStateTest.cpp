@@ -28,7 +28,7 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
     for (const auto& trigger : triggers) {
         SCOPED_TRACE(trigger.name);
         reloadSignal_.count = 0;
-        configNotifications_ = 0;
+        reconnects_ = 0;
         seed(configWithTopics({"a", "b"}),
              {message("b", "2", 1'700'000'002), message("gone", "x", 1'700'000'001), message("a", "1", 1'700'000'000)});
         auto& state = makeState();
@@ -46,7 +46,7 @@ TEST_F(StateTest, EverySaveTriggerStoresPrunesPostsAndReloadsTheWidgetTwice)
         }
         EXPECT_EQ(kept, trigger.keptMessageTopics);
         EXPECT_EQ(state.messages(), *store_.messagesSnapshot());
-        EXPECT_EQ(configNotifications_, 1);
+        EXPECT_EQ(reconnects_, 1);
         EXPECT_EQ(reloadSignal_.count, 1);
         loop_.advance(Seconds(0.49));
         EXPECT_EQ(reloadSignal_.count, 1);
@@ -64,11 +64,11 @@ TEST_F(StateTest, TheSameProtocolOrAnExistingOrBlankTopicSavesNothing)
     state.selectProtocolVersion(MQTTProtocolVersion::mqtt311);
     EXPECT_FALSE(state.addTopic("a/x"));
     EXPECT_FALSE(state.addTopic(" \t\u00A0"));
-    state.setModalNewTopic(" a/x ");
-    state.addModalTopic();
-    EXPECT_EQ(state.modalNewTopic(), "") << "the picker's field is cleared also for a duplicate";
+    state.topicPicker().setNewTopicText(" a/x ");
+    state.topicPicker().addNewTopic();
+    EXPECT_EQ(state.topicPicker().newTopicText(), "") << "the picker's field is cleared also for a duplicate";
     EXPECT_TRUE(state.addTopic("A/x"));  // case-sensitive: a different topic
-    EXPECT_EQ(configNotifications_, 1);
+    EXPECT_EQ(reconnects_, 1);
     EXPECT_EQ(store_.loadConfig().topics, (std::vector<std::string>{"a/x", "A/x"}));
 }
 
@@ -177,15 +177,16 @@ TEST_F(StateTest, RefreshTickFollowsTheStoreEverySecondWhileShownAndKeepsUnsaved
     EXPECT_EQ(state.displayItems(), std::vector<MQTTDisplayItem>{item});
     // Nothing shown reads the discovered topics while the picker is closed:
     // the tick does not decode them.
-    EXPECT_TRUE(state.discoveredTopics().empty());
+    TopicPickerState& picker = state.topicPicker();
+    EXPECT_TRUE(picker.storedTopics().empty());
     EXPECT_EQ(state.config().host, "unsaved.example");
-    state.openTopicPicker();
+    picker.open();
     store_.saveDiscoveredTopics({"a", "b/c", "d"});
-    EXPECT_FALSE(state.canRefreshTopicPicker());
+    EXPECT_FALSE(picker.canRefresh());
     loop_.advance(Seconds(1));
-    EXPECT_EQ(state.discoveredTopics(), (TopicSet{"a", "b/c", "d"}));
-    EXPECT_TRUE(state.canRefreshTopicPicker());
-    state.closeTopicPicker();
+    EXPECT_EQ(picker.storedTopics(), (TopicSet{"a", "b/c", "d"}));
+    EXPECT_TRUE(picker.canRefresh());
+    picker.close();
     EXPECT_EQ(state.config().topics, std::vector<std::string>{"a"});
 
     state.windowHidden();

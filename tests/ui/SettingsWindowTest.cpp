@@ -84,20 +84,20 @@ TEST_F(SettingsWindowTest, ProtocolAndSaveButtonsStoreTheTypedFormAndReopeningRe
     QTest::keyClick(port, Qt::Key_Return);
     EXPECT_EQ(port->text(), "7000");
     QTest::mouseClick(find<QPushButton>("protocol311Button"), Qt::LeftButton);
-    EXPECT_EQ(configNotifications_, 0) << "the protocol already chosen saves nothing";
+    EXPECT_EQ(reconnects_, 0) << "the protocol already chosen saves nothing";
     QTest::mouseClick(find<QPushButton>("protocol50Button"), Qt::LeftButton);
     EXPECT_EQ(store_.loadConfig().protocolVersion, MQTTProtocolVersion::mqtt50);
     EXPECT_EQ(store_.loadConfig().host, "first.lan");
     EXPECT_EQ(store_.loadConfig().username, "Jürgen");
     EXPECT_EQ(store_.loadConfig().port, 7000);
-    EXPECT_EQ(configNotifications_, 1);
+    EXPECT_EQ(reconnects_, 1);
 
     typeInto(host, "second.lan");
     loop_.advance(Seconds(2));
     EXPECT_EQ(host->text(), "second.lan") << "refresh ticks keep unsaved edits";
     QTest::mouseClick(find<QPushButton>("saveButton"), Qt::LeftButton);
     EXPECT_EQ(store_.loadConfig().host, "second.lan");
-    EXPECT_EQ(configNotifications_, 2);
+    EXPECT_EQ(reconnects_, 2);
 
     window_->hide();
     MQTTConfig stored = configWithTopics({});
@@ -118,7 +118,7 @@ TEST_F(SettingsWindowTest, ReturnInANameFieldStoresWithoutReconnectingAndRemoveS
     EXPECT_TRUE(store_.loadConfig().topicLabels.empty()) << "typing alone stores nothing";
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(store_.loadConfig().topicLabels.at("a"), "Küche");
-    EXPECT_EQ(configNotifications_, 0);
+    EXPECT_EQ(reconnects_, 0);
     EXPECT_EQ(reloadSignal_.count, 1);
     loop_.advance(Seconds(0.5));
     EXPECT_EQ(reloadSignal_.count, 2);
@@ -126,7 +126,7 @@ TEST_F(SettingsWindowTest, ReturnInANameFieldStoresWithoutReconnectingAndRemoveS
     QTest::mouseClick(findForTopic<QToolButton>("removeTopicButton", "a"), Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_EQ(store_.loadConfig().topics, std::vector<std::string>{"b"});
-    EXPECT_EQ(configNotifications_, 1);
+    EXPECT_EQ(reconnects_, 1);
     EXPECT_EQ(findForTopic<QToolButton>("removeTopicButton", "a"), nullptr);
 }
 

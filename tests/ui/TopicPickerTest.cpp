@@ -1,7 +1,7 @@
 #include "UiFixture.h"
 
-#include "ui/TopicPickerDialog.h"
-#include "ui/TopicTreeModel.h"
+#include "ui/picker/TopicPickerDialog.h"
+#include "ui/picker/TopicTreeModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -50,18 +50,18 @@ TEST_F(TopicPickerTest, AddButtonsOfLeavesSaveAtOnceAndBecomeCheckmarksAndDoneOr
     const QModelIndex action = row("z").siblingAtColumn(TopicTreeModel::kActionColumn);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(action).center());
     EXPECT_EQ(store_.loadConfig().topics, (std::vector<std::string>{"a/x", "z"}));
-    EXPECT_EQ(configNotifications_, 1);
+    EXPECT_EQ(reconnects_, 1);
     EXPECT_TRUE(row("z").data(TopicTreeModel::kIsConfiguredRole).toBool());
     EXPECT_TRUE(picker->isVisible()) << "adding keeps the picker open";
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(action).center());
-    EXPECT_EQ(configNotifications_, 1) << "a checkmark adds nothing";
+    EXPECT_EQ(reconnects_, 1) << "a checkmark adds nothing";
 
     QTest::mouseClick(inPicker<QPushButton>("donePickerButton"), Qt::LeftButton);
     EXPECT_FALSE(picker->isVisible());
     openPicker();
     QTest::keyClick(picker, Qt::Key_Escape);
     EXPECT_FALSE(picker->isVisible());
-    EXPECT_FALSE(window_->state().showTopicPicker());
+    EXPECT_FALSE(window_->state().topicPicker().isShown());
 }
 
 TEST_F(TopicPickerTest, ManualTopicIsTrimmedAndBlankTextCannotBeAddedAlsoWithoutDiscoveredTopics)

@@ -1,5 +1,5 @@
-#include "ui/TopicTreeModel.h"
-#include "ui/TopicTreeNode.h"
+#include "ui/picker/TopicTreeModel.h"
+#include "ui/picker/TopicTreeNode.h"
 
 #include <gtest/gtest.h>
 

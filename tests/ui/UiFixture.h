@@ -1,14 +1,12 @@
 #pragma once
 
 // A settings window state, and on request the real window, over real parts: a
-// SQLite store in a temporary directory, a notification centre of its own and
-// a virtual clock. Only the widget reload (a D-Bus signal) is counted instead
-// of sent.
+// SQLite store in a temporary directory and a virtual clock. Only the widget
+// reload (a D-Bus signal) and the saves that reconnect the client are counted.
 
 #include "discovery/BrokerDiscovery.h"
 #include "model/SharedStore.h"
 #include "model/StoreSchema.h"
-#include "platform/ConfigChangedSignal.h"
 #include "platform/DBusReloadSignal.h"
 #include "support/CountingReloadSignal.h"
 #include "support/FakeConnectionStatus.h"
@@ -48,11 +46,6 @@ inline MQTTConfig configWithTopics(std::vector<std::string> topics)
 
 class UiFixture : public ::testing::Test {
 protected:
-    UiFixture()
-    {
-        configChanged_.addObserver([this] { ++configNotifications_; });
-    }
-
     // Stores what the state or window reads when it is made.
     void seed(const MQTTConfig& config, const std::vector<MQTTMessage>& messages = {},
               const std::vector<MQTTDisplayItem>& items = {}, const TopicSet& topics = {})
@@ -65,17 +58,22 @@ protected:
 
     SettingsWindowState& makeState()
     {
-        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, configChanged_);
+        state_ = std::make_unique<SettingsWindowState>(store_, loop_, reloadSignal_, countReconnect());
         return *state_;
     }
 
     // The real window, shown on the offscreen platform.
     SettingsWindow& openWindow()
     {
-        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, configChanged_, status_, discovery_);
+        window_ = std::make_unique<SettingsWindow>(store_, loop_, reloadSignal_, countReconnect(), status_, discovery_);
         window_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         return *window_;
+    }
+
+    std::function<void()> countReconnect()
+    {
+        return [this] { ++reconnects_; };
     }
 
     std::unique_ptr<ServiceBrowser> ownedBrowser()
@@ -108,8 +106,7 @@ protected:
     SharedStore store_{dir_.path() / "defaults.sqlite3"};
     VirtualEventLoop loop_;
     CountingReloadSignal reloadSignal_;
-    ConfigChangedSignal configChanged_;
-    int configNotifications_ = 0;
+    int reconnects_ = 0;  // saves that reconnect the client
     std::unique_ptr<SettingsWindowState> state_;
     FakeConnectionStatus status_;
     // The broker search over a scripted DNS-SD side and scripted connections.

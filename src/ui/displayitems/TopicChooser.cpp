@@ -1,4 +1,4 @@
-#include "ui/TopicChooser.h"
+#include "ui/displayitems/TopicChooser.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

@@ -1,4 +1,4 @@
-#include "ui/DisplayItemRows.h"
+#include "ui/displayitems/DisplayItemRows.h"
 
 #include "ui/LineLimitedLabel.h"
 #include "ui/WindowStyle.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-// The window-modal broker search sheet: brokers that announce themselves on
+// The window-modal broker search dialog: brokers that announce themselves on
 // the local network, found while it is shown; one click takes a broker's
 // host and port and reconnects. "Fertig" and Escape close it, and closing it
 // in any way ends the search.
@@ -15,7 +15,6 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
-class QStackedWidget;
 class QVBoxLayout;
 
 namespace telvane {
@@ -32,10 +31,12 @@ public:
     BrokerSearchDialog(const BrokerSearchDialog&) = delete;
     BrokerSearchDialog& operator=(const BrokerSearchDialog&) = delete;
 
-    // Opens or closes the sheet as the state says.
-    void stateChanged(SettingsWindowState::Changes changes);
+    // Opens or closes the dialog as the state says.
+    void stateChanged(StateChanges changes);
 
     static constexpr int kWidth = 440;
+    // The list grows with its rows until the dialog is this tall, then scrolls.
+    static constexpr int kMaxHeight = 420;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -44,12 +45,12 @@ protected:
 private:
     void discoveryChanged();
     void rebuildRows();
+    void fitListToRows();
 
     SettingsWindowState& state_;
     BrokerDiscovery& discovery_;
     QProgressBar* busy_;
     QLabel* unreachable_;
-    QStackedWidget* body_;
     QLabel* hint_;
     QScrollArea* list_;
     QVBoxLayout* rows_;

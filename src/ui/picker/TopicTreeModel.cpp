@@ -1,4 +1,4 @@
-#include "ui/TopicTreeModel.h"
+#include "ui/picker/TopicTreeModel.h"
 
 #include "ui/WindowStyle.h"
 

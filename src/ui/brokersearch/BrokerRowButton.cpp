@@ -1,4 +1,4 @@
-#include "ui/BrokerRowButton.h"
+#include "ui/brokersearch/BrokerRowButton.h"
 
 #include "ui/WindowStyle.h"
 
@@ -33,14 +33,17 @@ BrokerRowButton::BrokerRowButton(DiscoveredBroker broker, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
     const QString name = QString::fromStdString(broker_.name);
     const QString address = addressText(broker_);
-    setAccessibleName(QStringLiteral("Broker %1 (%2)").arg(name, address));
+    // The padlock alone would leave screen reader users guessing.
+    setAccessibleName(broker_.isTLS ? QStringLiteral("Broker %1 (%2), TLS").arg(name, address)
+                                    : QStringLiteral("Broker %1 (%2)").arg(name, address));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(4, 4, 4, 4);
     row->setSpacing(8);
-    QLabel* kind = iconLabel(broker_.isTLS ? style::lockIcon() : style::antennaIcon(), this);
+    QLabel* kind = iconLabel(broker_.isTLS ? style::tlsBrokerIcon() : style::plainBrokerIcon(), this);
     kind->setObjectName(broker_.isTLS ? QStringLiteral("tlsIcon") : QStringLiteral("plainIcon"));
+    kind->setAccessibleName(broker_.isTLS ? QStringLiteral("TLS") : QStringLiteral("Ohne TLS"));
     row->addWidget(kind, 0, Qt::AlignVCenter);
 
     auto* texts = new QVBoxLayout;
@@ -55,7 +58,9 @@ BrokerRowButton::BrokerRowButton(DiscoveredBroker broker, QWidget* parent)
     texts->addWidget(addressLabel);
     row->addLayout(texts);
     row->addStretch(1);
-    row->addWidget(iconLabel(style::addIcon(), this), 0, Qt::AlignVCenter);
+    QLabel* take = iconLabel(style::addIcon(), this);
+    take->setAccessibleName(QStringLiteral("Übernehmen"));
+    row->addWidget(take, 0, Qt::AlignVCenter);
 
     // The whole row is the button: clicks on the texts reach it.
     for (QLabel* label : findChildren<QLabel*>()) {

@@ -4,9 +4,10 @@
 // listing the paths of its latest JSON payload with their current values,
 // and adding, renaming and removing display items. No widgets here.
 //
-// It works over the window's state: the stored messages, the display items
-// and the configured topics come from there, and every change of the display
-// items is written to the store at once (no "Speichern" needed). Adding,
+// It works over the window it belongs to: the stored messages, the display
+// items and the configured topics as the window last read them come from
+// there, and every change of the display items is written to the store at
+// once (no "Speichern" needed). Adding,
 // removing and finishing a rename reload the widget; the keystrokes of a
 // rename do not.
 //
@@ -26,19 +27,38 @@
 
 namespace telvane {
 
-class SettingsWindowState;
-
 class DisplayItemsEditor {
 public:
     using Paths = std::vector<std::string>;
+
+    // What the editor reads from the window it belongs to, and asks of it.
+    class Window {
+    public:
+        // The stored messages as of the window's last read.
+        [[nodiscard]] virtual const std::shared_ptr<const std::vector<MQTTMessage>>& messagesSnapshot() const = 0;
+        // The topics of the window's working configuration.
+        [[nodiscard]] virtual const std::vector<std::string>& configuredTopics() const = 0;
+        // The display items as of the window's last read.
+        [[nodiscard]] virtual const std::vector<MQTTDisplayItem>& displayItems() const = 0;
+        // Reads the stored display items again and shows them.
+        virtual void reloadDisplayItems() = 0;
+        // Asks the widget to reload now and once more a moment later.
+        virtual void reloadWidgets() = 0;
+
+    protected:
+        Window() = default;
+        ~Window() = default;
+        Window(const Window&) = default;
+        Window& operator=(const Window&) = default;
+    };
 
     // What a value row shows when there is no value at its path.
     static constexpr std::string_view kNoValue = "\u2013";
 
     // `changed` runs after every change of newItemTopic() or the pending
-    // labels. Changes of the display items are announced by the window's
-    // state (reloadDisplayItems()).
-    DisplayItemsEditor(SharedStore& store, SettingsWindowState& window, std::function<void()> changed);
+    // labels. Changes of the display items are announced by the window
+    // (reloadDisplayItems()). Both parts must outlive the editor.
+    DisplayItemsEditor(SharedStore& store, Window& window, std::function<void()> changed);
     DisplayItemsEditor(const DisplayItemsEditor&) = delete;
     DisplayItemsEditor& operator=(const DisplayItemsEditor&) = delete;
 
@@ -128,7 +148,7 @@ private:
     void editStoredItem(const std::string& id, const std::function<bool(MQTTDisplayItem&)>& edit);
 
     SharedStore& store_;
-    SettingsWindowState& window_;
+    Window& window_;
     std::function<void()> changed_;
 
     std::string newItemTopic_;

@@ -1,8 +1,8 @@
-#include "ui/BrokerSearchDialog.h"
+#include "ui/brokersearch/BrokerSearchDialog.h"
 
 #include "discovery/BrokerDiscovery.h"
-#include "ui/BrokerRowButton.h"
 #include "ui/WindowStyle.h"
+#include "ui/brokersearch/BrokerRowButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,8 +10,9 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShowEvent>
-#include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace telvane {
 
@@ -45,7 +46,6 @@ BrokerSearchDialog::BrokerSearchDialog(SettingsWindowState& state, BrokerDiscove
       unreachable_(captionLabel(QStringLiteral("Der Avahi-Dienst ist nicht erreichbar; die Suche im Netzwerk ist "
                                                "nicht möglich."),
                                 "avahiUnreachableLabel", this)),
-      body_(new QStackedWidget(this)),
       hint_(captionLabel(QStringLiteral("Suche nach MQTT-Brokern (_mqtt._tcp / _secure-mqtt._tcp) im lokalen "
                                         "Netzwerk …\n\nHinweis: Der Broker muss den Dienst per Bonjour/mDNS "
                                         "annoncieren (z. B. via Avahi). Broker, die das nicht tun, erscheinen "
@@ -58,6 +58,7 @@ BrokerSearchDialog::BrokerSearchDialog(SettingsWindowState& state, BrokerDiscove
     setWindowTitle(QStringLiteral("Broker suchen"));
     setWindowModality(Qt::WindowModal);
     setFixedWidth(kWidth);
+    setMaximumHeight(kMaxHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(12);
@@ -97,18 +98,16 @@ BrokerSearchDialog::BrokerSearchDialog(SettingsWindowState& state, BrokerDiscove
     list_->setObjectName(QStringLiteral("brokerList"));
     list_->setWidget(rowsWidget);
     list_->setWidgetResizable(true);
-    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list_->setMinimumHeight(100);
-    list_->setMaximumHeight(260);
+    list_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     list_->setAccessibleName(QStringLiteral("Gefundene Broker"));
-    body_->addWidget(hint_);
-    body_->addWidget(list_);
-    layout->addWidget(body_);
+    // One of the two is shown.
+    layout->addWidget(hint_);
+    layout->addWidget(list_);
 
     connect(again, &QPushButton::clicked, this, [this] { discovery_.start(); });
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    // Escape rejects; either way the sheet is closed and nothing is undone.
+    // Escape rejects; either way the dialog is closed and nothing is undone.
     connect(this, &QDialog::finished, this, [this] { state_.setShowBrokerSearch(false); });
 
     discovery_.setObserver([this] { discoveryChanged(); });
@@ -120,9 +119,9 @@ BrokerSearchDialog::~BrokerSearchDialog()
     discovery_.setObserver({});
 }
 
-void BrokerSearchDialog::stateChanged(SettingsWindowState::Changes changes)
+void BrokerSearchDialog::stateChanged(StateChanges changes)
 {
-    if ((changes & SettingsWindowState::kBrokerSearchShownChanged) == 0) {
+    if ((changes & change::kBrokerSearchShown) == 0) {
         return;
     }
     if (state_.showBrokerSearch() && !isVisible()) {
@@ -157,8 +156,27 @@ void BrokerSearchDialog::discoveryChanged()
         shownBrokers_ = discovery_.brokers();
         rebuildRows();
     }
-    body_->setCurrentWidget(shownBrokers_.empty() ? static_cast<QWidget*>(hint_) : list_);
+    hint_->setVisible(shownBrokers_.empty());
+    list_->setVisible(!shownBrokers_.empty());
+    fitListToRows();
     adjustSize();
+}
+
+void BrokerSearchDialog::fitListToRows()
+{
+    // Every row in sight as long as the dialog can grow; a row cut in half
+    // or hidden below the edge is a broker nobody sees.
+    const int rowsHeight = list_->widget()->sizeHint().height() + 2 * list_->frameWidth();
+    list_->setFixedHeight(rowsHeight);
+    if (list_->isHidden()) {
+        return;
+    }
+    // Word-wrapped texts take the height they need at the dialog's width.
+    const int dialogHeight =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth) : layout()->totalSizeHint().height();
+    if (dialogHeight > kMaxHeight) {
+        list_->setFixedHeight(std::max(0, rowsHeight - (dialogHeight - kMaxHeight)));
+    }
 }
 
 void BrokerSearchDialog::rebuildRows()

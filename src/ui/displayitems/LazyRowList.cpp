@@ -1,4 +1,4 @@
-#include "ui/LazyRowList.h"
+#include "ui/displayitems/LazyRowList.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -1,9 +1,9 @@
-#include "ui/DisplayItemsBox.h"
+#include "ui/displayitems/DisplayItemsBox.h"
 
-#include "ui/DisplayItemRows.h"
-#include "ui/LazyRowList.h"
-#include "ui/TopicChooser.h"
 #include "ui/WindowStyle.h"
+#include "ui/displayitems/DisplayItemRows.h"
+#include "ui/displayitems/LazyRowList.h"
+#include "ui/displayitems/TopicChooser.h"
 
 #include <QComboBox>
 #include <QFrame>

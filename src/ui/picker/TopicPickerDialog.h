@@ -3,9 +3,12 @@
 // The window-modal topic picker: the discovered topics as a tree, with one
 // click to add a topic and a field to type one. "Fertig" and Escape close it.
 
-#include "ui/SettingsWindowState.h"
+#include "ui/StateChanges.h"
 
 #include <QDialog>
+
+#include <functional>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -15,17 +18,19 @@ class QTreeView;
 
 namespace telvane {
 
+class TopicPickerState;
 class TopicTreeModel;
 
 class TopicPickerDialog final : public QDialog {
     Q_OBJECT
 
 public:
-    TopicPickerDialog(SettingsWindowState& state, QWidget* parent);
+    // `isConfigured` tells which topics get a checkmark instead of an add button.
+    TopicPickerDialog(TopicPickerState& picker, std::function<bool(const std::string&)> isConfigured, QWidget* parent);
 
     // Follows the state: tree, checkmarks, manual field, the enabled state
     // of "Aktualisieren" and whether the picker is shown at all.
-    void stateChanged(SettingsWindowState::Changes changes);
+    void stateChanged(StateChanges changes);
 
     [[nodiscard]] TopicTreeModel* model() const { return model_; }
 
@@ -33,7 +38,7 @@ private:
     void addFromTree(const QModelIndex& index);
     void updateButtons();
 
-    SettingsWindowState& state_;
+    TopicPickerState& picker_;
     TopicTreeModel* model_;
     QPushButton* refreshButton_;
     QPushButton* doneButton_;

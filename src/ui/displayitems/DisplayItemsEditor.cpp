@@ -1,7 +1,6 @@
-#include "ui/DisplayItemsEditor.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
 
 #include "model/JsonPath.h"
-#include "ui/SettingsWindowState.h"
 #include "ui/TextTrimming.h"
 
 #include <algorithm>
@@ -18,7 +17,7 @@ const std::shared_ptr<const DisplayItemsEditor::Paths>& noPaths()
 
 }  // namespace
 
-DisplayItemsEditor::DisplayItemsEditor(SharedStore& store, SettingsWindowState& window, std::function<void()> changed)
+DisplayItemsEditor::DisplayItemsEditor(SharedStore& store, Window& window, std::function<void()> changed)
     : store_(store),
       window_(window),
       changed_(std::move(changed))
@@ -83,7 +82,7 @@ DisplayItemsEditor::ParsedPayload* DisplayItemsEditor::latestPayload(const std::
 
 std::vector<std::string> DisplayItemsEditor::topicsWithJSON()
 {
-    const auto& configured = window_.config().topics;
+    const auto& configured = window_.configuredTopics();
     std::vector<std::string> topics;
     for (const auto& topic : configured) {
         // A JSON object or array always has at least one leaf path.

@@ -8,7 +8,7 @@
 // a tree view does when the group is opened: opening the picker over a
 // hundred thousand topics sorts the top level and nothing else.
 
-#include "ui/TopicTreeNode.h"
+#include "ui/picker/TopicTreeNode.h"
 
 #include <QAbstractItemModel>
 #include <QIcon>

@@ -1,7 +1,8 @@
-#include "ui/TopicPickerDialog.h"
+#include "ui/picker/TopicPickerDialog.h"
 
-#include "ui/TopicTreeModel.h"
 #include "ui/WindowStyle.h"
+#include "ui/picker/TopicPickerState.h"
+#include "ui/picker/TopicTreeModel.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -31,9 +32,10 @@ QPushButton* plainButton(const QString& text, const char* name, QWidget* parent)
 
 }  // namespace
 
-TopicPickerDialog::TopicPickerDialog(SettingsWindowState& state, QWidget* parent)
+TopicPickerDialog::TopicPickerDialog(TopicPickerState& picker, std::function<bool(const std::string&)> isConfigured,
+                                     QWidget* parent)
     : QDialog(parent),
-      state_(state),
+      picker_(picker),
       model_(new TopicTreeModel(this)),
       refreshButton_(plainButton(QStringLiteral("Aktualisieren"), "refreshPickerButton", this)),
       doneButton_(plainButton(QStringLiteral("Fertig"), "donePickerButton", this)),
@@ -85,7 +87,7 @@ TopicPickerDialog::TopicPickerDialog(SettingsWindowState& state, QWidget* parent
     treeView_->header()->setSectionResizeMode(TopicTreeModel::kNameColumn, QHeaderView::Stretch);
     treeView_->header()->setSectionResizeMode(TopicTreeModel::kActionColumn, QHeaderView::Fixed);
     treeView_->header()->resizeSection(TopicTreeModel::kActionColumn, kActionColumnWidth);
-    model_->setIsConfigured([this](const std::string& topic) { return state_.isTopicConfigured(topic); });
+    model_->setIsConfigured(std::move(isConfigured));
 
     treeArea_->addWidget(emptyLabel_);
     treeArea_->addWidget(treeView_);
@@ -101,10 +103,10 @@ TopicPickerDialog::TopicPickerDialog(SettingsWindowState& state, QWidget* parent
     manual->addWidget(addButton_);
     layout->addLayout(manual);
 
-    connect(refreshButton_, &QPushButton::clicked, this, [this] { state_.refreshTopicPicker(); });
+    connect(refreshButton_, &QPushButton::clicked, this, [this] { picker_.refresh(); });
     connect(doneButton_, &QPushButton::clicked, this, &QDialog::accept);
     // Escape rejects; either way the picker is closed, and nothing is undone.
-    connect(this, &QDialog::finished, this, [this] { state_.closeTopicPicker(); });
+    connect(this, &QDialog::finished, this, [this] { picker_.close(); });
     connect(treeView_, &QTreeView::clicked, this, [this](const QModelIndex& index) {
         if (index.column() == TopicTreeModel::kActionColumn) {
             addFromTree(index);
@@ -113,40 +115,39 @@ TopicPickerDialog::TopicPickerDialog(SettingsWindowState& state, QWidget* parent
     // Enter or a double click on a row adds it as well, for keyboard users.
     connect(treeView_, &QTreeView::activated, this, &TopicPickerDialog::addFromTree);
     connect(newTopicField_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { state_.setModalNewTopic(text.toStdString()); });
-    connect(addButton_, &QPushButton::clicked, this, [this] { state_.addModalTopic(); });
+            [this](const QString& text) { picker_.setNewTopicText(text.toStdString()); });
+    connect(addButton_, &QPushButton::clicked, this, [this] { picker_.addNewTopic(); });
 
-    stateChanged(SettingsWindowState::kTopicTreeChanged | SettingsWindowState::kModalNewTopicChanged);
+    stateChanged(change::kTopicTree | change::kNewTopicText);
 }
 
 void TopicPickerDialog::addFromTree(const QModelIndex& index)
 {
     if (index.data(TopicTreeModel::kCanAddRole).toBool()) {
-        state_.addTopic(index.data(TopicTreeModel::kFullPathRole).toString().toStdString());
+        picker_.addTopic(index.data(TopicTreeModel::kFullPathRole).toString().toStdString());
     }
 }
 
-void TopicPickerDialog::stateChanged(SettingsWindowState::Changes changes)
+void TopicPickerDialog::stateChanged(StateChanges changes)
 {
-    if ((changes & SettingsWindowState::kTopicTreeChanged) != 0) {
-        model_->setTree(state_.topicTree());
-        treeArea_->setCurrentWidget(state_.topicTree()->children.empty() ? static_cast<QWidget*>(emptyLabel_)
-                                                                         : treeView_);
+    if ((changes & change::kTopicTree) != 0) {
+        model_->setTree(picker_.tree());
+        treeArea_->setCurrentWidget(picker_.tree()->children.empty() ? static_cast<QWidget*>(emptyLabel_) : treeView_);
     }
-    if ((changes & SettingsWindowState::kConfigChanged) != 0) {
+    if ((changes & change::kConfig) != 0) {
         model_->configuredTopicsChanged();
     }
-    if ((changes & SettingsWindowState::kModalNewTopicChanged) != 0) {
-        const QString text = QString::fromStdString(state_.modalNewTopic());
+    if ((changes & change::kNewTopicText) != 0) {
+        const QString text = QString::fromStdString(picker_.newTopicText());
         if (newTopicField_->text() != text) {
             newTopicField_->setText(text);
         }
     }
-    if ((changes & SettingsWindowState::kTopicPickerShownChanged) != 0) {
-        if (state_.showTopicPicker() && !isVisible()) {
+    if ((changes & change::kTopicPickerShown) != 0) {
+        if (picker_.isShown() && !isVisible()) {
             newTopicField_->setFocus();
             open();
-        } else if (!state_.showTopicPicker() && isVisible()) {
+        } else if (!picker_.isShown() && isVisible()) {
             done(QDialog::Accepted);
         }
     }
@@ -155,8 +156,8 @@ void TopicPickerDialog::stateChanged(SettingsWindowState::Changes changes)
 
 void TopicPickerDialog::updateButtons()
 {
-    refreshButton_->setEnabled(state_.canRefreshTopicPicker());
-    addButton_->setEnabled(state_.canAddModalTopic());
+    refreshButton_->setEnabled(picker_.canRefresh());
+    addButton_->setEnabled(picker_.canAddNewTopic());
 }
 
 }  // namespace telvane

@@ -1,4 +1,4 @@
-#include "ui/TopicTreeNode.h"
+#include "ui/picker/TopicTreeNode.h"
 
 #include <cstdint>
 #include <unordered_map>

@@ -5,7 +5,7 @@
 // button), and one row per display item (label field, "topic → path",
 // remove button). Everything it does goes through the DisplayItemsEditor.
 
-#include "ui/DisplayItemsEditor.h"
+#include "ui/displayitems/DisplayItemsEditor.h"
 
 #include <QGroupBox>
 

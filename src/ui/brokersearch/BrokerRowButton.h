@@ -1,6 +1,6 @@
 #pragma once
 
-// One found broker in the search sheet: a plain button showing a padlock
+// One found broker in the search dialog: a plain button showing a padlock
 // (TLS) or an antenna, the name, "host:port" below it and a plus.
 
 #include "discovery/DiscoveredBroker.h"
