@@ -1,18 +1,10 @@
-"""A private desktop session for the desktop integrations' tests: its own
-home and XDG folders, system bus and session bus, the accessibility bus that
-a desktop shell registers on, and what the tests read through it.
-
-    with DesktopSession() as session:
-        session.gsettings("org.gnome.desktop.interface", "toolkit-accessibility", "true")
-        shell = session.spawn(["gnome-shell", ...])
-        label = wait_until(lambda: find(session.application("gnome-shell"), name="Telvane"))
-
-Nothing of the user's is touched: HOME and XDG_CONFIG_HOME are set before
-the session bus starts, because the bus starts dconf-service (and with it
-every gsettings write) with its own environment. The accessibility module
-is imported only once the private session bus exists, since it asks that
-bus where the accessibility bus is.
-"""
+"""A private desktop session for the desktop integrations' tests (its own
+home, XDG folders, system and session bus), and reading a desktop shell
+through the accessibility bus. Nothing of the user's is touched: HOME and
+XDG_CONFIG_HOME are set before the session bus starts, since the bus starts
+dconf-service, which every gsettings write goes to, with its environment.
+pyatspi is imported only once that bus exists: it asks it for the
+accessibility bus."""
 
 import os
 import shutil
@@ -78,29 +70,24 @@ def children(parent_pid, executable_name):
     return found
 
 
-def cpu_seconds(pid):
-    """User plus system CPU time the process has used so far."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
 class DesktopSession:
-    def __init__(self):
+    def __init__(self, data_home=None):
+        """data_home: an XDG_DATA_HOME that holds a store already (kept); by
+        default one in the private home."""
         require_programs("dbus-daemon")
         self.root = tempfile.mkdtemp(prefix="telvane-desktop.")
         home = os.path.join(self.root, "home")
         self.env = dict(os.environ,
                         HOME=home,
                         XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                        XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+                        XDG_DATA_HOME=data_home or os.path.join(home, ".local", "share"),
                         XDG_CACHE_HOME=os.path.join(home, ".cache"),
                         XDG_RUNTIME_DIR=os.path.join(self.root, "runtime"),
                         LANG="C.UTF-8")
         for key in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
             self.env.pop(key, None)
         for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"):
-            os.makedirs(self.env[key], mode=0o700)
+            os.makedirs(self.env[key], mode=0o700, exist_ok=True)
         self.store = os.path.join(self.env["XDG_DATA_HOME"], "group.org.telvane.Telvane", "defaults.sqlite3")
         self._processes = []
 
@@ -163,6 +150,8 @@ class DesktopSession:
                 except subprocess.TimeoutExpired:
                     os.killpg(process.pid, signal.SIGKILL)
                     process.wait()
+            if process.stdout:
+                process.stdout.close()
         self._processes = []
         shutil.rmtree(self.root, ignore_errors=True)
 
@@ -188,10 +177,13 @@ def find_all(accessible, predicate, depth=12):
     return found
 
 
-def find(accessible, name=None, role=None):
-    """The first descendant with this accessible name and role name, or None."""
+def find(accessible, name=None, role=None, showing=False):
+    """The first descendant with this accessible name and role name (and
+    on screen, if `showing`), or None."""
+    import pyatspi
     matches = find_all(accessible, lambda node: (name is None or node.name == name)
-                       and (role is None or node.getRoleName() == role))
+                       and (role is None or node.getRoleName() == role)
+                       and (not showing or node.getState().contains(pyatspi.STATE_SHOWING)))
     return matches[0] if matches else None
 
 
