@@ -123,7 +123,7 @@ class WidgetFollower {
         }
         this._cancellable = new Gio.Cancellable();
         const stream = new Gio.DataInputStream({base_stream: this._process.get_stdout_pipe()});
-        this._readLine(stream, this._cancellable);
+        this._readLine(stream, this._cancellable, true);
     }
 
     stop() {
@@ -133,7 +133,9 @@ class WidgetFollower {
         this._stopProcess();
     }
 
-    _readLine(stream, cancellable) {
+    // A child that ends before its first line (one too old for these
+    // options, say) is reported, not shown as if all were well.
+    _readLine(stream, cancellable, first) {
         stream.read_line_async(GLib.PRIORITY_DEFAULT, cancellable, (source, result) => {
             let bytes = null;
             try {
@@ -144,11 +146,13 @@ class WidgetFollower {
             if (cancellable.is_cancelled())
                 return;
             if (bytes === null) {
+                if (first)
+                    this._onFailure('beendet ohne Ausgabe');
                 this._ended();
                 return;
             }
             this._onLine(new TextDecoder().decode(bytes));
-            this._readLine(stream, cancellable);
+            this._readLine(stream, cancellable, false);
         });
     }
 
