@@ -20,7 +20,7 @@ const PopupMenu = imports.ui.popupMenu;
 // <<< imports
 
 const COMMAND = ['telvane-widget', '--follow', '--format', 'json'];
-// A child that ends (the package updated, the program missing) is started
+// A child that ends (killed, crashed, or not installed) is started
 // again after a pause: never in a tight loop.
 const RESTART_SECONDS = 5;
 // The bar cuts each value as telvane-widget's own bars do (--max-length);
@@ -38,7 +38,6 @@ const NO_VALUE = '\u2013';
 // most `maxCharacters` code points with "…" when cut. St labels are plain
 // text, so "<b>" and "&" stay what they are.
 function plainText(text, maxCharacters) {
-    // eslint-disable-next-line no-control-regex
     const line = String(text ?? '').replace(/\r\n|[\u0000-\u001f\u007f-\u009f\u2028\u2029]/g, ' ');
     if (line.length <= maxCharacters)
         return line;
@@ -292,7 +291,6 @@ class Extension {
     }
 }
 
-// eslint-disable-next-line no-unused-vars
 function init() {
     return new Extension();
 }
