@@ -19,18 +19,9 @@ import time
 HOSTILE_TEXTS = {"<b>fett</b>": "<b>fett</b>", "Tom & Jerry": "Tom & Jerry", "&lt;&amp": "&lt;&amp",
                  "a\r\nb\tc\x07d": "a b c d"}
 
-_SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path={socket}</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow own="*"/>
-    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
-  </policy>
-</busconfig>
-"""
+_SYSTEM_BUS_CONFIG = """<busconfig><type>system</type><listen>unix:path={socket}</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*" eavesdrop="true"/>
+<allow eavesdrop="true"/></policy></busconfig>"""
 
 
 class SkipTest(Exception):
@@ -55,19 +46,15 @@ def wait_until(probe, timeout=10.0, interval=0.05):
 
 def children(parent_pid, executable_name):
     """Pids of running children of `parent_pid` whose executable is named so."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
+    def match(pid):
         try:
-            with open(f"/proc/{entry}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            exe = os.path.basename(os.readlink(f"/proc/{entry}/exe"))
-        except OSError:
-            continue
-        if int(fields[1]) == parent_pid and fields[0] != "Z" and exe == executable_name:
-            found.append(int(entry))
-    return found
+            with open(f"/proc/{pid}/stat") as f:
+                state, parent = f.read().rsplit(")", 1)[1].split()[:2]
+            return int(parent) == parent_pid and state != "Z" and \
+                os.path.basename(os.readlink(f"/proc/{pid}/exe")) == executable_name
+        except OSError:  # ended meanwhile
+            return False
+    return [int(pid) for pid in os.listdir("/proc") if pid.isdigit() and match(pid)]
 
 
 class DesktopSession:
