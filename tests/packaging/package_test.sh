@@ -39,6 +39,9 @@ expect -rw-r--r-- usr/share/metainfo/org.telvane.Telvane.metainfo.xml
 expect -rw-r--r-- usr/share/man/man1/telvane.1.gz
 expect -rw-r--r-- usr/share/doc/telvane/copyright
 expect -rw-r--r-- usr/share/doc/telvane/changelog.gz
+for file in metadata.json extension.js stylesheet.css; do
+  expect -rw-r--r-- "usr/share/gnome-shell/extensions/telvane@telvane.org/$file"
+done
 if awk '{print $1}' "$scratch/contents" | grep -E '^.{5}w|^.{8}w' >/dev/null; then
   fail "something is writable by group or others"
 fi
