@@ -51,7 +51,7 @@ std::optional<std::size_t> parseCount(const std::string& text)
 
 // Options that take a value, and whether it was given inline (--x=v).
 const std::vector<std::string> kValueOptions{
-    "--format",      "--separator",   "--stale-after",      "--tick",      "--store", "--max-length",
+    "--format",      "--separator",   "--stale-after",      "--tick",       "--store",       "--max-length",
     "--stale-color", "--error-color", "--quit-after-shown", "--screenshot", "--changed-from"};
 
 bool takesValue(const std::string& name)

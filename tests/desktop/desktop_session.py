@@ -1,20 +1,15 @@
-"""A private, headless desktop for the desktop integrations' tests and
-benchmarks: an Xvfb display, a session bus of its own (with DISPLAY in its
-environment, so that the services it starts can reach the display), a home
-and XDG directories in a scratch folder, and a store there that
-seed_store.py fills. Plus what those tests share: reading a running
-program's texts and their places over the accessibility bus, screenshots
-and measuring the ink in a part of one, and hostile texts.
-
-    with DesktopSession(path=[widget_dir]) as session:
-        session.seed({"items": [...], "messages": [...]})
-        viewer = session.spawn(["plasmoidviewer", ...])
-        ...
+"""A private headless desktop for the desktop integrations' tests and
+benchmarks: an Xvfb display, a session bus of its own (DISPLAY in its
+environment, so that the services it starts reach the display), home and
+XDG folders in a scratch folder with the store there; and what those tests
+share: a program's texts and their places from the accessibility bus,
+settled screenshots, the ink in part of one, hostile texts.
 
 A test that cannot run here calls skip(reason): it prints "SKIPPED: reason"
 and exits with SKIP_CODE, which ctest reports as skipped, never as passed.
 """
 
+import collections
 import os
 import shutil
 import signal
@@ -27,19 +22,18 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import seed_store  # noqa: E402
 
 SKIP_CODE = 77
-CONVERT = "/usr/bin/convert"  # ImageMagick's, whatever else is first on PATH
+CONVERT = "/usr/bin/convert"  # ImageMagick's, whatever else comes first on PATH
 
-# Payloads and labels come from any MQTT client on the network. Each
-# markup text has a twin of the same length that no toolkit reads as
-# markup: shown as plain text, the two take about the same width.
-HOSTILE = {
-    "markup": ("<b>WW</b>", "[b]WW[/b]"),
-    "entity": ("A&amp;B&lt;C", "A%amp;B%lt;C"),
-}
-# Line breaks, a terminal escape and a paragraph separator; shown on one
-# line with spaces in their place.
+# Payloads and labels come from any MQTT client on the network. Each markup
+# text has a twin of the same length that no toolkit reads as markup: as
+# plain text the two are drawn about as wide.
+MARKUP = ("<b>WW</b>", "[b]WW[/b]")
+ENTITY = ("A&amp;B&lt;C", "A%amp;B%lt;C")
+# Line breaks, a terminal escape, a paragraph separator: one line with spaces.
 CONTROL = ("Zeile1\nZeile2\r\nZeile3\x1b[2J\u2029Ende", "Zeile1 Zeile2 Zeile3 [2J Ende")
 LONG_VALUE = "lang" * 2500
+
+Shown = collections.namedtuple("Shown", "text box")  # box: x, y, width, height
 
 
 def skip(reason):
@@ -58,120 +52,92 @@ def wait_until(predicate, timeout, interval=0.1):
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            return None
+        if value or time.monotonic() >= deadline:
+            return value or None
         time.sleep(interval)
 
 
 class DesktopSession:
-    def __init__(self, path=(), screen="1280x800x24"):
+    def __init__(self, path=(), screen="1280x800x24", data_home=None):
         self.root = tempfile.mkdtemp(prefix="telvane-desktop-")
-        self.screen = screen
-        self.home = os.path.join(self.root, "home")
-        runtime = os.path.join(self.root, "runtime")
-        for folder in (self.home, runtime):
-            os.makedirs(folder, mode=0o700)
+        home, runtime = os.path.join(self.root, "home"), os.path.join(self.root, "runtime")
+        os.makedirs(runtime, mode=0o700)
         self.env = {
             "PATH": os.pathsep.join(list(path) + [os.environ.get("PATH", "/usr/bin:/bin")]),
-            "HOME": self.home,
-            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
-            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
-            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
-            "XDG_RUNTIME_DIR": runtime,
-            "LANG": "C.UTF-8",
-            # Xvfb has no GL; Qt Quick draws in software.
-            "QT_QUICK_BACKEND": "software",
-            "QT_QPA_PLATFORM": "xcb",
+            "HOME": home, "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+            "XDG_DATA_HOME": data_home or os.path.join(home, ".local", "share"),
+            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+            "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8", "QT_QPA_PLATFORM": "xcb",
+            "QT_QUICK_BACKEND": "software",  # Xvfb has no GL
         }
+        os.makedirs(self.env["XDG_CONFIG_HOME"])
         self.store = os.path.join(self.env["XDG_DATA_HOME"], "group.org.telvane.Telvane", "defaults.sqlite3")
         self._processes = []
-        self._xvfb = None
-        self._bus = None
-
-    def __enter__(self):
         try:
-            self._start_display()
-            self._start_bus()
+            read_end, write_end = os.pipe()
+            self._daemon(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
+                         pass_fds=(write_end,))
+            os.close(write_end)
+            with os.fdopen(read_end) as display:
+                self.env["DISPLAY"] = ":" + display.readline().strip()
+            if self.env["DISPLAY"] == ":":
+                raise RuntimeError("Xvfb did not start")
+            bus = self._daemon(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         except BaseException:
             self.close()
             raise
+
+    def __enter__(self):
         return self
 
     def __exit__(self, *exc):
         self.close()
 
-    def _start_display(self):
-        read_end, write_end = os.pipe()
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen, "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        os.close(write_end)
-        with os.fdopen(read_end) as number:
-            display = number.readline().strip()
-        if not display:
-            raise RuntimeError("Xvfb did not start")
-        self.env["DISPLAY"] = ":" + display
-
-    def _start_bus(self):
-        self._bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                                     env=self.env, start_new_session=True)
-        address = self._bus.stdout.readline().strip()
-        if not address:
-            raise RuntimeError("dbus-daemon did not start")
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
-
-    def spawn(self, arguments, log=None, extra_env=None):
-        """Starts a program in the session, in a process group of its own
-        that close() ends with everything it started."""
-        env = dict(self.env, **(extra_env or {}))
-        output = open(log, "w") if log else subprocess.DEVNULL
-        try:
-            process = subprocess.Popen(arguments, env=env, stdout=output, stderr=subprocess.STDOUT,
-                                       start_new_session=True)
-        finally:
-            if log:
-                output.close()
+    def _daemon(self, arguments, stdout=subprocess.DEVNULL, **kwargs):
+        process = subprocess.Popen(arguments, env=self.env, stdout=stdout, stderr=subprocess.DEVNULL,
+                                   start_new_session=True, **kwargs)
         self._processes.append(process)
         return process
 
+    def spawn(self, arguments, log):
+        """A program in the session, in a process group of its own that
+        close() ends with everything it started."""
+        with open(log, "w") as output:
+            return self._daemon(arguments, stdout=output)
+
     def stop(self, process):
-        if process.poll() is None:
+        for sig in (signal.SIGTERM, signal.SIGKILL):  # then whatever it left behind
             try:
-                os.killpg(process.pid, signal.SIGTERM)
+                os.killpg(process.pid, sig)
                 process.wait(timeout=10)
             except (ProcessLookupError, subprocess.TimeoutExpired):
                 pass
-        try:
-            os.killpg(process.pid, signal.SIGKILL)  # whatever it left behind
-        except ProcessLookupError:
-            pass
-        process.wait()
 
     def close(self):
         for process in reversed(self._processes):
             self.stop(process)
-        for process in (self._bus, self._xvfb):
-            if process is not None:
-                self.stop(process)
+            if process.stdout:
+                process.stdout.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def run(self, arguments, **kwargs):
         return subprocess.run(arguments, env=self.env, check=True, **kwargs)
 
-    # The store, as Telvane writes it; with reload=True followed by
-    # Telvane's reload signal.
     def seed(self, spec, reload=False):
+        """The store as Telvane writes it (see seed_store.py), then its reload signal."""
         seed_store.write(self.store, spec)
         if reload:
             self.reload()
 
-    def remove_store(self, reload=False):
+    def replace_store(self, content=None, reload=True):
+        """No store (content None), or a file of that content in its place."""
         for suffix in ("", "-wal", "-shm", "-journal"):
             if os.path.exists(self.store + suffix):
                 os.remove(self.store + suffix)
+        if content is not None:
+            with open(self.store, "wb") as f:
+                f.write(content)
         if reload:
             self.reload()
 
@@ -179,90 +145,64 @@ class DesktopSession:
         self.run(["dbus-send", "--session", "--type=signal", "/org/telvane/Telvane",
                   "org.telvane.Telvane.Widget.ReloadAllTimelines"])
 
-    def screenshot(self, path, window="root"):
-        self.run(["import", "-window", window, path], stderr=subprocess.DEVNULL)
-
-    def settled_screenshot(self, path, timeout=10):
+    def screenshot(self, path):
         """A screenshot once the screen has stopped changing: the
         accessibility bus hears of new texts before they are drawn."""
         previous = path + ".previous.png"
-        self.screenshot(previous)
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + 10
+        self.run(["import", "-window", "root", previous])
         while True:
             time.sleep(0.3)
-            self.screenshot(path)
+            self.run(["import", "-window", "root", path])
             differing = subprocess.run(["compare", "-metric", "AE", previous, path, "null:"],
                                        capture_output=True, text=True).stderr.strip()
             if differing == "0" or time.monotonic() > deadline:
                 return path
             os.replace(path, previous)
 
-    # Accessibility. Qt 5 registers on the accessibility bus only when it is
-    # switched on after the program has drawn its first picture; before, its
-    # bridge fails for good. So: off while a program starts, on once it has
-    # drawn. pyatspi stays on the first session's bus it met, so a test
-    # module uses one session.
     def set_accessibility(self, enabled):
+        """Qt 5 joins the accessibility bus only when it is switched on after
+        the program has drawn; before, its bridge fails for good. pyatspi
+        stays on the first bus it met, so a test module has one session."""
         self.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
                   "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:IsEnabled",
-                  "variant:boolean:" + ("true" if enabled else "false")], stdout=subprocess.DEVNULL)
-        if enabled:
-            os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
-            os.environ["DISPLAY"] = self.env["DISPLAY"]
-            import pyatspi  # noqa: F401  (connects to the bus named above)
+                  "variant:boolean:" + str(enabled).lower()], stdout=subprocess.DEVNULL)
+        os.environ.update(DBUS_SESSION_BUS_ADDRESS=self.env["DBUS_SESSION_BUS_ADDRESS"], DISPLAY=self.env["DISPLAY"])
 
 
-class Shown:
-    """One text a program shows: its accessible name and its place on the
-    screen (x, y, width, height)."""
-
-    def __init__(self, text, box, role):
-        self.text, self.box, self.role = text, box, role
-
-    def __repr__(self):
-        return "%s %r at %s" % (self.role, self.text, self.box)
-
-
-def shown_texts(application_name, roles=("label", "menu item")):
-    """Every text of that application that is on screen now."""
+def shown_texts(application, roles=("label",)):
+    """The texts of that application on screen now, or None while it is not
+    on the accessibility bus."""
     import pyatspi
-    desktop = pyatspi.Registry.getDesktop(0)
     found = []
 
     def visit(accessible):
         try:
             accessible.clearCache()
-            states = accessible.getState()
-            role = accessible.getRoleName()
-            if role in roles and states.contains(pyatspi.STATE_SHOWING):
-                extents = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-                found.append(Shown(accessible.name, (extents.x, extents.y, extents.width, extents.height), role))
+            if accessible.getRoleName() in roles and accessible.getState().contains(pyatspi.STATE_SHOWING):
+                e = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+                found.append(Shown(accessible.name, (e.x, e.y, e.width, e.height)))
             for child in accessible:
                 if child is not None:
                     visit(child)
-        except Exception:  # an object that went away while we walked
+        except Exception:  # gone while we walked
             pass
 
-    for application in desktop:
-        if application is not None and application.name == application_name:
-            visit(application)
-    return found
-
-
-def has_application(application_name):
-    import pyatspi
-    return any(a is not None and a.name == application_name for a in pyatspi.Registry.getDesktop(0))
+    applications = [a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == application]
+    for a in applications:
+        visit(a)
+    return found if applications else None
 
 
 def ink(screenshot, box):
     """(width, darkness) of what is drawn in box on a light background: the
-    width of the part that differs from the background at its edges, and
-    how dark its darkest pixel is (0 white .. 1 black)."""
-    x, y, width, height = box
-    crop = [CONVERT, screenshot, "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage", "-colorspace", "Gray"]
-    darkest = subprocess.run(crop + ["-format", "%[fx:minima]", "info:"],
-                             check=True, capture_output=True, text=True).stdout
+    width of what differs from the background at its edges, and how dark
+    the darkest pixel is (0 white .. 1 black)."""
+    crop = [CONVERT, screenshot, "-crop", "%dx%d+%d+%d" % (box[2], box[3], box[0], box[1]), "+repage",
+            "-colorspace", "Gray"]
+
+    def measure(*arguments):
+        return subprocess.run(crop + list(arguments) + ["info:"], check=True, capture_output=True, text=True).stdout
+
     # A low fuzz: greyed text is only a little darker than the background.
-    trimmed = subprocess.run(crop + ["-fuzz", "5%", "-trim", "-format", "%w", "info:"],
-                             check=True, capture_output=True, text=True).stdout
-    return int(trimmed), 1.0 - float(darkest)
+    return int(measure("-fuzz", "5%", "-trim", "-format", "%w")), 1.0 - float(measure("-format", "%[fx:minima]"))

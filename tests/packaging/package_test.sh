@@ -39,6 +39,8 @@ expect -rw-r--r-- usr/share/metainfo/org.telvane.Telvane.metainfo.xml
 expect -rw-r--r-- usr/share/man/man1/telvane.1.gz
 expect -rw-r--r-- usr/share/doc/telvane/copyright
 expect -rw-r--r-- usr/share/doc/telvane/changelog.gz
+expect -rw-r--r-- usr/share/plasma/plasmoids/org.telvane.widget/metadata.json
+expect -rw-r--r-- usr/share/plasma/plasmoids/org.telvane.widget/contents/ui/main.qml
 if awk '{print $1}' "$scratch/contents" | grep -E '^.{5}w|^.{8}w' >/dev/null; then
   fail "something is writable by group or others"
 fi
@@ -50,6 +52,14 @@ for entry in "$scratch"/root/usr/share/applications/*.desktop; do
 done
 appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/org.telvane.Telvane.metainfo.xml" \
   || fail "appstreamcli validate"
+# The Plasma widget's metadata carries the package's version, and Plasma's
+# package tool reads the installed widget (where Plasma is installed).
+plasmoid="$scratch/root/usr/share/plasma/plasmoids/org.telvane.widget"
+grep -q "\"Version\": \"$version\"" "$plasmoid/metadata.json" || fail "the Plasma widget's version is not $version"
+if command -v kpackagetool5 >/dev/null; then
+  kpackagetool5 --type Plasma/Applet --list --packageroot "$(dirname "$plasmoid")" \
+    | grep -qx "org.telvane.widget" || fail "kpackagetool5 does not find the Plasma widget"
+fi
 
 # The extracted program runs.
 out="$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" "$scratch/root/usr/bin/telvane" --version 2>/dev/null)"

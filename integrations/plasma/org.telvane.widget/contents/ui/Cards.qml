@@ -2,26 +2,40 @@ import QtQuick 2.15
 import QtQuick.Layouts 1.15
 import org.kde.kirigami 2.20 as Kirigami
 
-// The desktop form: one card per entry like the widget window, as many
-// columns as the applet's width holds, the value's size following the
-// card's.
+// The desktop form: one card per entry like the widget window. The cards
+// share the applet's size, in the number of columns that makes them closest
+// to twice as wide as high, and their values grow and shrink with them.
 Item {
     id: cards
 
     property var snapshot
     readonly property bool hasEntries: snapshot.entries.length > 0
     readonly property int count: hasEntries ? snapshot.entries.length : 1
-    readonly property real minimumCardWidth: Kirigami.Units.gridUnit * 7
 
-    Layout.minimumWidth: minimumCardWidth
-    Layout.minimumHeight: Kirigami.Units.gridUnit * 4
-    Layout.preferredWidth: Kirigami.Units.gridUnit * 8 * Math.min(count, 3)
-    Layout.preferredHeight: Kirigami.Units.gridUnit * 4 * Math.ceil(count / Math.min(count, 3))
+    Layout.minimumWidth: Kirigami.Units.gridUnit * 6
+    Layout.minimumHeight: Kirigami.Units.gridUnit * 3
+    // Where the applet starts; on the desktop the user sizes it from there.
+    Layout.preferredWidth: Kirigami.Units.gridUnit * 18
+    Layout.preferredHeight: Kirigami.Units.gridUnit * 8
+
+    function columnsFor(width, height) {
+        let best = 1;
+        let bestDistance = Infinity;
+        for (let columns = 1; columns <= count; ++columns) {
+            const aspect = (width / columns) / (height / Math.ceil(count / columns));
+            const distance = Math.abs(Math.log(aspect / 2));
+            if (distance < bestDistance) {
+                best = columns;
+                bestDistance = distance;
+            }
+        }
+        return best;
+    }
 
     GridLayout {
         anchors.fill: parent
         anchors.margins: Kirigami.Units.smallSpacing
-        columns: Math.max(1, Math.min(cards.count, Math.floor(width / cards.minimumCardWidth)))
+        columns: cards.columnsFor(width, height)
         rowSpacing: Kirigami.Units.smallSpacing
         columnSpacing: Kirigami.Units.smallSpacing
 
@@ -30,8 +44,11 @@ Item {
 
             Card {
                 readonly property var entry: cards.hasEntries ? cards.snapshot.entries[index] : null
+                // Equal shares, whatever the texts ask for.
                 Layout.fillWidth: true
                 Layout.fillHeight: true
+                Layout.preferredWidth: 1
+                Layout.preferredHeight: 1
                 label: entry ? entry.label : "Telvane"
                 value: entry ? entry.value : cards.snapshot.text
                 note: entry ? entry.ageText : cards.snapshot.reason
