@@ -1,12 +1,10 @@
 """A private headless desktop for the desktop integrations' tests and
-benchmarks: an Xvfb display, a session bus of its own (DISPLAY in its
-environment, so that the services it starts reach the display), home and
-XDG folders in a scratch folder with the store there; and what those tests
-share: a program's texts and their places from the accessibility bus,
-settled screenshots, the ink in part of one, hostile texts.
-
-A test that cannot run here calls skip(reason): it prints "SKIPPED: reason"
-and exits with SKIP_CODE, which ctest reports as skipped, never as passed.
+benchmarks: Xvfb, a session bus of its own (DISPLAY in its environment, so
+that the services it starts reach the display), home and XDG folders with
+the store in a scratch folder; and what those tests share: texts and their
+places from the accessibility bus, settled screenshots, the ink in part of
+one, hostile texts. A test that cannot run calls skip(reason): "SKIPPED:
+reason" and SKIP_CODE, which ctest reports as skipped, never as passed.
 """
 
 import collections
@@ -23,16 +21,13 @@ import seed_store  # noqa: E402
 
 SKIP_CODE = 77
 CONVERT = "/usr/bin/convert"  # ImageMagick's, whatever else comes first on PATH
-
-# Payloads and labels come from any MQTT client on the network. Each markup
-# text has a twin of the same length that no toolkit reads as markup: as
-# plain text the two are drawn about as wide.
+# Payloads and labels come from any MQTT client. Each markup text has a twin
+# of its length that no toolkit reads as markup: as plain text both are
+# drawn about as wide. Control characters show as spaces, on one line.
 MARKUP = ("<b>WW</b>", "[b]WW[/b]")
 ENTITY = ("A&amp;B&lt;C", "A%amp;B%lt;C")
-# Line breaks, a terminal escape, a paragraph separator: one line with spaces.
 CONTROL = ("Zeile1\nZeile2\r\nZeile3\x1b[2J\u2029Ende", "Zeile1 Zeile2 Zeile3 [2J Ende")
 LONG_VALUE = "lang" * 2500
-
 Shown = collections.namedtuple("Shown", "text box")  # box: x, y, width, height
 
 
@@ -50,40 +45,35 @@ def require_programs(*programs):
 def wait_until(predicate, timeout, interval=0.1):
     """The first true value of predicate() within timeout seconds, else None."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value or None
+    while not (value := predicate()) and time.monotonic() < deadline:
         time.sleep(interval)
+    return value or None
 
 
 class DesktopSession:
     def __init__(self, path=(), screen="1280x800x24", data_home=None):
         self.root = tempfile.mkdtemp(prefix="telvane-desktop-")
-        home, runtime = os.path.join(self.root, "home"), os.path.join(self.root, "runtime")
-        os.makedirs(runtime, mode=0o700)
-        self.env = {
-            "PATH": os.pathsep.join(list(path) + [os.environ.get("PATH", "/usr/bin:/bin")]),
-            "HOME": home, "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-            "XDG_DATA_HOME": data_home or os.path.join(home, ".local", "share"),
-            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
-            "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8", "QT_QPA_PLATFORM": "xcb",
-            "QT_QUICK_BACKEND": "software",  # Xvfb has no GL
-        }
+        home = os.path.join(self.root, "home")
+        self.env = {"PATH": os.pathsep.join(list(path) + [os.environ.get("PATH", "/usr/bin:/bin")]), "HOME": home,
+                    "XDG_CONFIG_HOME": os.path.join(home, ".config"), "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+                    "XDG_DATA_HOME": data_home or os.path.join(home, ".local", "share"),
+                    "XDG_RUNTIME_DIR": os.path.join(self.root, "runtime"), "LANG": "C.UTF-8",
+                    "QT_QPA_PLATFORM": "xcb", "QT_QUICK_BACKEND": "software"}  # Xvfb has no GL
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
         os.makedirs(self.env["XDG_CONFIG_HOME"])
         self.store = os.path.join(self.env["XDG_DATA_HOME"], "group.org.telvane.Telvane", "defaults.sqlite3")
         self._processes = []
         try:
             read_end, write_end = os.pipe()
-            self._daemon(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
-                         pass_fds=(write_end,))
+            self._start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
+                        pass_fds=(write_end,))
             os.close(write_end)
             with os.fdopen(read_end) as display:
                 self.env["DISPLAY"] = ":" + display.readline().strip()
-            if self.env["DISPLAY"] == ":":
-                raise RuntimeError("Xvfb did not start")
-            bus = self._daemon(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
+            bus = self._start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
             self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+            if self.env["DISPLAY"] == ":" or not self.env["DBUS_SESSION_BUS_ADDRESS"]:
+                raise RuntimeError("Xvfb or dbus-daemon did not start")
         except BaseException:
             self.close()
             raise
@@ -94,20 +84,19 @@ class DesktopSession:
     def __exit__(self, *exc):
         self.close()
 
-    def _daemon(self, arguments, stdout=subprocess.DEVNULL, **kwargs):
-        process = subprocess.Popen(arguments, env=self.env, stdout=stdout, stderr=subprocess.DEVNULL,
-                                   start_new_session=True, **kwargs)
+    def _start(self, arguments, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs):
+        # A process group of its own, which stop() ends with all it started.
+        process = subprocess.Popen(arguments, env=self.env, stdout=stdout, stderr=stderr, start_new_session=True,
+                                   **kwargs)
         self._processes.append(process)
         return process
 
     def spawn(self, arguments, log):
-        """A program in the session, in a process group of its own that
-        close() ends with everything it started."""
         with open(log, "w") as output:
-            return self._daemon(arguments, stdout=output)
+            return self._start(arguments, stdout=output, stderr=subprocess.STDOUT)
 
     def stop(self, process):
-        for sig in (signal.SIGTERM, signal.SIGKILL):  # then whatever it left behind
+        for sig in (signal.SIGTERM, signal.SIGKILL):  # the second for what it left behind
             try:
                 os.killpg(process.pid, sig)
                 process.wait(timeout=10)
@@ -125,16 +114,16 @@ class DesktopSession:
         return subprocess.run(arguments, env=self.env, check=True, **kwargs)
 
     def seed(self, spec, reload=False):
-        """The store as Telvane writes it (see seed_store.py), then its reload signal."""
+        """The store as Telvane writes it (seed_store.py), then its reload signal."""
         seed_store.write(self.store, spec)
         if reload:
             self.reload()
 
     def replace_store(self, content=None, reload=True):
         """No store (content None), or a file of that content in its place."""
-        for suffix in ("", "-wal", "-shm", "-journal"):
-            if os.path.exists(self.store + suffix):
-                os.remove(self.store + suffix)
+        for path in (self.store + suffix for suffix in ("", "-wal", "-shm", "-journal")):
+            if os.path.exists(path):
+                os.remove(path)
         if content is not None:
             with open(self.store, "wb") as f:
                 f.write(content)
@@ -146,16 +135,15 @@ class DesktopSession:
                   "org.telvane.Telvane.Widget.ReloadAllTimelines"])
 
     def screenshot(self, path):
-        """A screenshot once the screen has stopped changing: the
-        accessibility bus hears of new texts before they are drawn."""
-        previous = path + ".previous.png"
-        deadline = time.monotonic() + 10
+        """Once the screen has stopped changing: the accessibility bus hears
+        of new texts before they are drawn."""
+        previous, deadline = path + ".previous.png", time.monotonic() + 10
         self.run(["import", "-window", "root", previous])
         while True:
             time.sleep(0.3)
             self.run(["import", "-window", "root", path])
-            differing = subprocess.run(["compare", "-metric", "AE", previous, path, "null:"],
-                                       capture_output=True, text=True).stderr.strip()
+            differing = subprocess.run(["compare", "-metric", "AE", previous, path, "null:"], capture_output=True,
+                                       text=True).stderr.strip()
             if differing == "0" or time.monotonic() > deadline:
                 return path
             os.replace(path, previous)
@@ -163,7 +151,7 @@ class DesktopSession:
     def set_accessibility(self, enabled):
         """Qt 5 joins the accessibility bus only when it is switched on after
         the program has drawn; before, its bridge fails for good. pyatspi
-        stays on the first bus it met, so a test module has one session."""
+        stays on the first bus it met: a test module has one session."""
         self.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
                   "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:IsEnabled",
                   "variant:boolean:" + str(enabled).lower()], stdout=subprocess.DEVNULL)
@@ -171,8 +159,8 @@ class DesktopSession:
 
 
 def shown_texts(application, roles=("label",)):
-    """The texts of that application on screen now, or None while it is not
-    on the accessibility bus."""
+    """The application's texts on screen now; None while it is not on the
+    accessibility bus."""
     import pyatspi
     found = []
 
@@ -182,9 +170,8 @@ def shown_texts(application, roles=("label",)):
             if accessible.getRoleName() in roles and accessible.getState().contains(pyatspi.STATE_SHOWING):
                 e = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
                 found.append(Shown(accessible.name, (e.x, e.y, e.width, e.height)))
-            for child in accessible:
-                if child is not None:
-                    visit(child)
+            for child in (c for c in accessible if c is not None):  # a leaf is falsy: no filter(None)
+                visit(child)
         except Exception:  # gone while we walked
             pass
 
@@ -196,13 +183,12 @@ def shown_texts(application, roles=("label",)):
 
 def ink(screenshot, box):
     """(width, darkness) of what is drawn in box on a light background: the
-    width of what differs from the background at its edges, and how dark
-    the darkest pixel is (0 white .. 1 black)."""
+    width of what differs from the background at the edges (a low fuzz:
+    greyed text is only a little darker), the darkest pixel (0 white .. 1 black)."""
     crop = [CONVERT, screenshot, "-crop", "%dx%d+%d+%d" % (box[2], box[3], box[0], box[1]), "+repage",
             "-colorspace", "Gray"]
 
     def measure(*arguments):
         return subprocess.run(crop + list(arguments) + ["info:"], check=True, capture_output=True, text=True).stdout
 
-    # A low fuzz: greyed text is only a little darker than the background.
     return int(measure("-fuzz", "5%", "-trim", "-format", "%w")), 1.0 - float(measure("-format", "%[fx:minima]"))

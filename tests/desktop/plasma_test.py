@@ -35,11 +35,6 @@ HOSTILE = {"labels": {"h/%d" % i: label for i, (label, _) in enumerate(HOSTILE_E
                         enumerate(HOSTILE_ENTRIES)]}
 
 
-def short(value):
-    text = repr(value)
-    return text if len(text) < 1500 else text[:1500] + "..."
-
-
 def group_process(leader, pattern):
     """A process of leader's process group whose command line matches."""
     for pid in filter(str.isdigit, os.listdir("/proc")):
@@ -87,7 +82,7 @@ class Form:
     def wait_for(self, *texts, timeout=10):
         found = wait_until(lambda: (lambda shown: shown if all(t in shown for t in texts) else None)(
             {s.text: s.box for s in shown_texts(VIEWER) or []}), timeout)
-        self.assertTrue(found, "not shown: %s\nshown: %s" % (short(texts), short(shown_texts(VIEWER))))
+        self.assertTrue(found, "not shown: %.1500r\nshown: %.1500r" % (texts, shown_texts(VIEWER)))
         return found
 
     def drawn(self):
@@ -140,19 +135,14 @@ class Form:
 
 
 class DesktopForm(Form, unittest.TestCase):
-    ages = ("vor 5 min", "vor 2 h")
-
-    def shows(self, label, value):
-        return (label, value)
+    ages, shows = ("vor 5 min", "vor 2 h"), staticmethod(lambda label, value: (label, value))
 
 
 class PanelForm(Form, unittest.TestCase):
     # plasmoidviewer, unlike a panel, keeps an applet at the width it first
     # asked for: it starts with the widest line, in a window wide enough.
     arguments, first, ages = ["-f", "horizontal", "-s", "1280x300"], HOSTILE, ()
-
-    def shows(self, label, value):
-        return (label + ": " + value,)
+    shows = staticmethod(lambda label, value: (label + ": " + value,))
 
     def test_tooltip_lists_each_entry_with_its_whole_value_and_age(self):
         self.session.seed(VALUES, reload=True)
