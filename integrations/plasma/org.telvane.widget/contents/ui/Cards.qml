@@ -1,6 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Layouts 1.15
-import org.kde.kirigami 2.20 as Kirigami
+import org.kde.plasma.core 2.0 as PlasmaCore
 
 // The desktop form: one card per entry like the widget window. The cards
 // share the applet's size, in the number of columns that makes them closest
@@ -12,11 +12,11 @@ Item {
     readonly property bool hasEntries: snapshot.entries.length > 0
     readonly property int count: hasEntries ? snapshot.entries.length : 1
 
-    Layout.minimumWidth: Kirigami.Units.gridUnit * 6
-    Layout.minimumHeight: Kirigami.Units.gridUnit * 3
+    Layout.minimumWidth: PlasmaCore.Units.gridUnit * 6
+    Layout.minimumHeight: PlasmaCore.Units.gridUnit * 3
     // Where the applet starts; on the desktop the user sizes it from there.
-    Layout.preferredWidth: Kirigami.Units.gridUnit * 18
-    Layout.preferredHeight: Kirigami.Units.gridUnit * 8
+    Layout.preferredWidth: PlasmaCore.Units.gridUnit * 18
+    Layout.preferredHeight: PlasmaCore.Units.gridUnit * 8
 
     function columnsFor(width, height) {
         let best = 1;
@@ -34,10 +34,10 @@ Item {
 
     GridLayout {
         anchors.fill: parent
-        anchors.margins: Kirigami.Units.smallSpacing
+        anchors.margins: PlasmaCore.Units.smallSpacing
         columns: cards.columnsFor(width, height)
-        rowSpacing: Kirigami.Units.smallSpacing
-        columnSpacing: Kirigami.Units.smallSpacing
+        rowSpacing: PlasmaCore.Units.smallSpacing
+        columnSpacing: PlasmaCore.Units.smallSpacing
 
         Repeater {
             model: cards.count

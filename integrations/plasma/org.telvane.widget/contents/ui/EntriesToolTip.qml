@@ -1,6 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Layouts 1.15
-import org.kde.kirigami 2.20 as Kirigami
+import org.kde.plasma.core 2.0 as PlasmaCore
 import org.kde.plasma.components 3.0 as PlasmaComponents3
 import org.kde.plasma.extras 2.0 as PlasmaExtras
 
@@ -11,7 +11,7 @@ ColumnLayout {
 
     property var snapshot
     readonly property bool hasEntries: snapshot.entries.length > 0
-    readonly property real textWidth: Kirigami.Units.gridUnit * 22
+    readonly property real textWidth: PlasmaCore.Units.gridUnit * 22
 
     Layout.minimumWidth: implicitWidth
     Layout.maximumWidth: implicitWidth
@@ -20,7 +20,7 @@ ColumnLayout {
     spacing: 0
 
     PlasmaExtras.Heading {
-        Layout.margins: Kirigami.Units.smallSpacing * 2
+        Layout.margins: PlasmaCore.Units.smallSpacing * 2
         Layout.bottomMargin: 0
         level: 3
         text: "Telvane"
@@ -31,8 +31,8 @@ ColumnLayout {
 
         PlasmaComponents3.Label {
             readonly property var entry: tip.hasEntries ? tip.snapshot.entries[index] : null
-            Layout.leftMargin: Kirigami.Units.smallSpacing * 2
-            Layout.rightMargin: Kirigami.Units.smallSpacing * 2
+            Layout.leftMargin: PlasmaCore.Units.smallSpacing * 2
+            Layout.rightMargin: PlasmaCore.Units.smallSpacing * 2
             Layout.preferredWidth: Math.min(implicitWidth, tip.textWidth)
             text: entry ? entry.line + (entry.ageText.length > 0 ? " \u2014 " + entry.ageText : "")
                         : tip.snapshot.reason.length > 0 ? tip.snapshot.reason : tip.snapshot.text
@@ -40,10 +40,10 @@ ColumnLayout {
             wrapMode: Text.Wrap
             maximumLineCount: 4
             elide: Text.ElideRight
-            color: entry && entry.stale ? Kirigami.Theme.disabledTextColor : Kirigami.Theme.textColor
+            color: entry && entry.stale ? PlasmaCore.Theme.disabledTextColor : PlasmaCore.Theme.textColor
         }
     }
     Item {
-        Layout.preferredHeight: Kirigami.Units.smallSpacing * 2
+        Layout.preferredHeight: PlasmaCore.Units.smallSpacing * 2
     }
 }

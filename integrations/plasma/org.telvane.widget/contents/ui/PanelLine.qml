@@ -1,6 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Layouts 1.15
-import org.kde.kirigami 2.20 as Kirigami
+import org.kde.plasma.core 2.0 as PlasmaCore
 import org.kde.plasma.components 3.0 as PlasmaComponents3
 
 // The panel form: the entries on one line like telvane-widget's text
@@ -13,8 +13,8 @@ Item {
     property var snapshot
     property bool vertical: false
     readonly property bool hasEntries: snapshot.entries.length > 0
-    readonly property real maximumEntryWidth: Kirigami.Units.gridUnit * 15
-    readonly property real maximumLineWidth: Kirigami.Units.gridUnit * 40
+    readonly property real maximumEntryWidth: PlasmaCore.Units.gridUnit * 15
+    readonly property real maximumLineWidth: PlasmaCore.Units.gridUnit * 40
 
     signal activated()
 
@@ -30,7 +30,7 @@ Item {
         width: line.vertical ? line.width : implicitWidth
         columns: line.vertical ? 1 : Math.max(1, repeater.count)
         rowSpacing: 0
-        columnSpacing: Kirigami.Units.gridUnit
+        columnSpacing: PlasmaCore.Units.gridUnit
 
         Repeater {
             id: repeater
@@ -44,7 +44,7 @@ Item {
                 maximumLineCount: 1
                 elide: Text.ElideRight
                 Layout.maximumWidth: line.vertical ? line.width : line.maximumEntryWidth
-                color: entry && entry.stale ? Kirigami.Theme.disabledTextColor : Kirigami.Theme.textColor
+                color: entry && entry.stale ? PlasmaCore.Theme.disabledTextColor : PlasmaCore.Theme.textColor
             }
         }
     }
