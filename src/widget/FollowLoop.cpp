@@ -4,6 +4,7 @@
 #include "widget/OnceRun.h"
 #include "widget/RenderThrottle.h"
 #include "widget/StoreReader.h"
+#include "widget/TextFormats.h"
 
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -170,14 +171,23 @@ private:
         if (reader_) {
             contents = reader_->read();
         }
-        if (contents.status == StoreStatus::busy && printedOnce_) {
+        if (contents.status == StoreStatus::busy && (printedOnce_ || options_.changedFrom)) {
             // Keep what is shown; the writer lets go soon.
             busyRetryAt_ = now + kBusyRetry;
             return true;
         }
         const std::string path = reader_ ? reader_->path().string() : std::string();
-        std::string line =
-            widget::render(makeSnapshot(contents, path, unixNow(), options_.staleAfterSeconds), options_.format);
+        const Snapshot snapshot = makeSnapshot(contents, path, unixNow(), options_.staleAfterSeconds);
+        std::string line = widget::render(snapshot, options_.format);
+        if (options_.changedFrom) {
+            // The caller shows the snapshot with that digest: one line once
+            // it is out of date, and the caller runs us again.
+            if (snapshotDigest(snapshot) == *options_.changedFrom) {
+                return true;
+            }
+            (void)writeAll(line + '\n');
+            return false;
+        }
         if (printedOnce_ && line == lastLine_) {
             return true;
         }

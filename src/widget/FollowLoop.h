@@ -5,7 +5,8 @@
 // from the last one, each written at once. Without a session bus it polls
 // the store's data_version every second instead. stdin is read and thrown
 // away (i3blocks writes clicks there). Ends on SIGTERM, SIGINT or when
-// stdout is closed, with status 0.
+// stdout is closed, with status 0. With --changed-from it prints only the
+// first snapshot whose digest differs from the given one, and then ends.
 
 #include "widget/WidgetOptions.h"
 

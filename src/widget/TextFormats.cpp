@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace telvane::widget {
 
@@ -145,7 +146,7 @@ OutJson optionalNumber(const std::optional<double>& value)
     return value ? OutJson(*value) : OutJson(nullptr);
 }
 
-std::string renderJson(const Snapshot& snapshot)
+OutJson jsonOf(const Snapshot& snapshot)
 {
     OutJson json;
     json["state"] = stateName(snapshot.state);
@@ -168,6 +169,33 @@ std::string renderJson(const Snapshot& snapshot)
         entries.push_back(std::move(e));
     }
     json["entries"] = std::move(entries);
+    return json;
+}
+
+// FNV-1a over the json without the clock's own fields: "now" and the ages
+// in seconds change with every read, the age texts only when a widget's
+// picture does.
+std::string digestOf(OutJson json)
+{
+    json.erase("now");
+    for (auto& entry : json["entries"]) {
+        entry.erase("age");
+    }
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : dump(json)) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    std::string hex(16, '0');
+    for (auto digit = hex.rbegin(); digit != hex.rend(); ++digit, hash >>= 4U) {
+        *digit = "0123456789abcdef"[hash & 0xFU];
+    }
+    return hex;
+}
+
+std::string renderJson(const Snapshot& snapshot)
+{
+    OutJson json = jsonOf(snapshot);
+    json["digest"] = digestOf(json);
     return dump(json);
 }
 
@@ -217,6 +245,11 @@ std::string stateExplanation(const Snapshot& snapshot)
     case SnapshotState::empty: break;
     }
     return "Noch keine Nachrichten gespeichert und keine Anzeige-Elemente konfiguriert.";
+}
+
+std::string snapshotDigest(const Snapshot& snapshot)
+{
+    return digestOf(jsonOf(snapshot));
 }
 
 std::string render(const Snapshot& snapshot, const FormatOptions& options)

@@ -10,7 +10,7 @@
 // - polybar: the text with stale entries coloured by %{F#rrggbb}…%{F-}.
 // - i3blocks: JSON with full_text, short_text (values only) and, when
 //   something is stale or wrong, color.
-// - json: the whole snapshot for scripts.
+// - json: the whole snapshot for scripts, with a digest of what it shows.
 //
 // Bars get one-line values cut to `maxLength` with "…" and "(3 h)" after a
 // stale value; tooltips and json carry whole values and every entry's age.
@@ -41,6 +41,12 @@ struct FormatOptions {
 // Speicher"), and the sentence that explains it in tooltips.
 [[nodiscard]] std::string stateText(const Snapshot& snapshot);
 [[nodiscard]] std::string stateExplanation(const Snapshot& snapshot);
+
+// The json format's "digest": 16 hex digits, the same for two snapshots that
+// show the same (only "now" and the ages in seconds may differ), different
+// as soon as a state, text, value, time of receipt, age text or staleness
+// does.
+[[nodiscard]] std::string snapshotDigest(const Snapshot& snapshot);
 
 // "Temperatur: 21.5 (3 h)", one line, value cut to `maxLength`.
 [[nodiscard]] std::string barEntryText(const Entry& entry, std::size_t maxLength);

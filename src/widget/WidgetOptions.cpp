@@ -51,8 +51,8 @@ std::optional<std::size_t> parseCount(const std::string& text)
 
 // Options that take a value, and whether it was given inline (--x=v).
 const std::vector<std::string> kValueOptions{
-    "--format",      "--separator",   "--stale-after",      "--tick",      "--store", "--max-length",
-    "--stale-color", "--error-color", "--quit-after-shown", "--screenshot"};
+    "--format",      "--separator",   "--stale-after",      "--tick",       "--store",       "--max-length",
+    "--stale-color", "--error-color", "--quit-after-shown", "--screenshot", "--changed-from"};
 
 bool takesValue(const std::string& name)
 {
@@ -146,6 +146,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return usageError("invalid number for --quit-after-shown: '" + *value + "'");
             }
             options.quitAfterShownMs = static_cast<int>(*count);
+        } else if (name == "--changed-from") {
+            options.changedFrom = *value;
         } else if (name == "--screenshot") {
             options.screenshotPath = *value;
         } else if (name == "--stale-color" || name == "--error-color") {
@@ -167,6 +169,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
         return usageError("--lines works only with --once and --format text");
     }
     options.format.lines = lines;
+    if (options.changedFrom && (options.mode != Mode::follow || options.format.format != Format::json)) {
+        return usageError("--changed-from works only with --follow and --format json");
+    }
     return result;
 }
 
@@ -193,6 +198,11 @@ Modes:
                            Without a session bus it polls the store instead.
       --window             a small desktop window with one card per entry,
                            following the store like --follow
+      --changed-from=DIGEST
+                           with --follow and --format json: print nothing
+                           while the snapshot's "digest" is DIGEST, then the
+                           first snapshot that differs, and exit (for desktop
+                           widgets that run a command again when it ends)
 
 Options:
       --format=FORMAT      text (default), waybar, polybar, i3blocks or json
@@ -221,7 +231,8 @@ Formats:
   polybar   the text, stale entries in %{F#888888}...%{F-}
   i3blocks  {"full_text": ..., "short_text": values only, "color": ...}
   json      {"state": STATE, "entries": [{"label", "value", "text",
-            "topic", "path", "received", "age", "ageText", "stale"}], ...}
+            "topic", "path", "received", "age", "ageText", "stale"}],
+            "digest": ..., ...}
   STATE is ok, stale, empty, missing or error.
 )";
 }

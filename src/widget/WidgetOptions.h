@@ -20,6 +20,9 @@ struct WidgetOptions {
     double staleAfterSeconds = 3600;  // 0: never stale
     double tickSeconds = 30;
     std::optional<std::filesystem::path> storePath;  // none: the default store
+    // --changed-from: --follow prints only the first snapshot whose digest
+    // differs from this one, then ends.
+    std::optional<std::string> changedFrom;
     // Not in --help, for the window's benchmark and picture: print "shown"
     // once painted and quit this many ms later; save the window to a PNG.
     std::optional<int> quitAfterShownMs;

@@ -42,6 +42,8 @@ expect -rw-r--r-- usr/share/doc/telvane/changelog.gz
 for file in metadata.json extension.js stylesheet.css; do
   expect -rw-r--r-- "usr/share/gnome-shell/extensions/telvane@telvane.org/$file"
 done
+expect -rw-r--r-- usr/share/plasma/plasmoids/org.telvane.widget/metadata.json
+expect -rw-r--r-- usr/share/plasma/plasmoids/org.telvane.widget/contents/ui/main.qml
 if awk '{print $1}' "$scratch/contents" | grep -E '^.{5}w|^.{8}w' >/dev/null; then
   fail "something is writable by group or others"
 fi
@@ -53,6 +55,8 @@ for entry in "$scratch"/root/usr/share/applications/*.desktop; do
 done
 appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/org.telvane.Telvane.metainfo.xml" \
   || fail "appstreamcli validate"
+grep -q "\"Version\": \"$version\"" "$scratch/root/usr/share/plasma/plasmoids/org.telvane.widget/metadata.json" \
+  || fail "the Plasma widget's version is not $version"
 
 # The extracted program runs.
 out="$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" "$scratch/root/usr/bin/telvane" --version 2>/dev/null)"

@@ -199,6 +199,34 @@ TEST_F(Follow, TicksMoveAgesAndStdinIsIgnored)
     EXPECT_EQ(widget->stop(SIGTERM, 5s), 0);
 }
 
+// How a desktop widget that runs a command again whenever it ends waits:
+// nothing while the snapshot's digest is the one it shows (ticks move only
+// the clock), then that snapshot and the end; at once when the digest
+// already differs.
+TEST_F(Follow, ChangedFromPrintsTheFirstDifferingSnapshotAndEnds)
+{
+    SharedStore store(storePath_);
+    writeValue(store, "eins");
+    auto first = startWidget({"--format=json"});
+    const std::string line = first->nextLine(10s).value_or("");
+    const auto at = line.find("\"digest\":\"");
+    ASSERT_NE(at, std::string::npos) << line;
+    const std::string digest = line.substr(at + 10, 16);
+    EXPECT_EQ(first->stop(SIGTERM, 5s), 0);
+
+    for (const auto& [from, waits] : {std::pair{digest, true}, std::pair{std::string("other"), false}}) {
+        auto widget = startWidget({"--format=json", "--tick=1", "--changed-from=" + from});
+        if (waits) {
+            EXPECT_THAT(widget->linesFor(2500ms), ::testing::IsEmpty()) << "printed what is shown";
+            writeValue(store, "zwei");
+        }
+        const auto shown = widget->nextLine(3s);
+        ASSERT_TRUE(shown) << from;
+        EXPECT_THAT(*shown, ::testing::HasSubstr("\"value\":\"zwei\""));
+        EXPECT_EQ(widget->stop(std::nullopt, 5s), 0) << "it did not end by itself";
+    }
+}
+
 TEST_F(Follow, AClosedOutputEndsItWithStatusZero)
 {
     auto widget = startWidget({});

@@ -54,6 +54,8 @@ TEST(Options, MistakesAreRefusedWithAReason)
         {"--once", "--follow"},
         {"--follow", "--lines"},
         {"--lines", "--format=json"},
+        {"--follow", "--changed-from=0123456789abcdef"},
+        {"--format=json", "--changed-from=0123456789abcdef"},
         {"--store="},
         {"--once=yes"},
         {"extra"},
