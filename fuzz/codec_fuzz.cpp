@@ -205,7 +205,7 @@ Framed frame(MQTTProtocolVersion version, ByteView stream, const std::vector<std
         auto read = framer.append(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at), end));
         // Once the stream has ended or could not be cut, nothing more is reported.
         FUZZ_CHECK(!(framed.isMalformed || framed.isDisconnected)
-                   || (read.packets.empty() && read.replies.empty() && !read.isMalformed && !read.isDisconnected));
+                   || (read.packets.empty() && read.replies.empty() && !read.malformed && !read.isDisconnected));
         FUZZ_CHECK(!read.isDisconnected
                    || (!read.packets.empty() && read.packets.back().kind == InboundPacket::Kind::disconnect));
         for (const auto& reply : read.replies) {
@@ -220,7 +220,7 @@ Framed frame(MQTTProtocolVersion version, ByteView stream, const std::vector<std
             framed.packets.push_back(std::move(packet));
         }
         framed.replies.insert(framed.replies.end(), read.replies.begin(), read.replies.end());
-        framed.isMalformed = framed.isMalformed || read.isMalformed;
+        framed.isMalformed = framed.isMalformed || read.malformed.has_value();
         framed.isDisconnected = framed.isDisconnected || read.isDisconnected;
     }
     return framed;

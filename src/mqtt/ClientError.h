@@ -27,6 +27,8 @@ struct PingTimeout {
 // A malformed packet: a length that can never be valid (the stream cannot be
 // read on) or a PUBLISH at QoS 3. The connection is closed.
 struct ProtocolError {
+    enum class Fault { invalidLength, publishAtQoS3 };
+    Fault fault = Fault::invalidLength;
     bool operator==(const ProtocolError&) const = default;
 };
 

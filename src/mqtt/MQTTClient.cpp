@@ -382,7 +382,7 @@ void MQTTClient::onReceived(const SessionPtr& session, Bytes data, bool isComple
         // A malformed packet closes the connection (after a bad length the
         // stream cannot even be resynchronised), and the broker sends nothing
         // after its DISCONNECT.
-        const bool isClosing = read.isMalformed || read.isDisconnected;
+        const bool isClosing = read.malformed || read.isDisconnected;
         if (!read.packets.empty() || isClosing) {
             postToMain(session, [read = std::move(read)](MQTTClient& client, const SessionPtr& s) mutable {
                 client.handleInbound(s, read);
@@ -427,9 +427,9 @@ void MQTTClient::handleInbound(const SessionPtr& session, FramedRead& read)
             break;
         }
     }
-    if (read.isMalformed) {
+    if (read.malformed) {
         setIsConnected(false);
-        setLastError(ProtocolError{});
+        setLastError(*read.malformed);
     }
 }
 

@@ -34,14 +34,14 @@ FramedRead PacketFramer::append(Bytes data)
             break;
         }
         if (packet.status == ExtractStatus::malformed) {
-            read.isMalformed = true;
+            read.malformed = ProtocolError{ProtocolError::Fault::invalidLength};
             isBroken_ = true;
             Bytes().swap(buffer_);
             return read;
         }
         consumed += packet.length;
         dispatch(packet.firstByte, packet.body, read);
-        if (read.isMalformed || read.isDisconnected) {
+        if (read.malformed || read.isDisconnected) {
             isBroken_ = true;
             Bytes().swap(buffer_);
             return read;
@@ -98,7 +98,7 @@ void PacketFramer::dispatch(std::uint8_t firstByte, ByteView body, FramedRead& r
 void PacketFramer::dispatchPublish(std::uint8_t firstByte, ByteView body, FramedRead& read)
 {
     if (isQoS3Publish(firstByte)) {
-        read.isMalformed = true;
+        read.malformed = ProtocolError{ProtocolError::Fault::publishAtQoS3};
         return;
     }
     auto message = parsePublish(firstByte, body, version_);

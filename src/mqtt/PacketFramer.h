@@ -5,10 +5,12 @@
 // transport's queue ("mqtt.client"); it has no lock and needs none.
 
 #include "model/Records.h"
+#include "mqtt/ClientError.h"
 #include "mqtt/Codec.h"
 #include "platform/Connection.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -34,7 +36,7 @@ struct FramedRead {
     // A malformed packet came after `packets`: a length that can never be
     // valid (the stream cannot be resynchronised) or a PUBLISH at QoS 3. The
     // connection must be closed.
-    bool isMalformed = false;
+    std::optional<ProtocolError> malformed;
     // The last of `packets` is the broker's DISCONNECT: it closes the
     // connection, and nothing after it is read.
     bool isDisconnected = false;

@@ -55,7 +55,11 @@ std::string errorText(const ClientError& error)
             [](const TransportError& e) { return transportText(e); },
             [](const ConnectionRefused& e) { return "Verbindung abgelehnt (Fehler " + std::to_string(e.code) + ")"; },
             [](const PingTimeout&) { return std::string("Ping timeout"); },
-            [](const ProtocolError&) { return std::string("Protokollfehler: ungültige Paketlänge"); },
+            [](const ProtocolError& e) {
+                return std::string(e.fault == ProtocolError::Fault::publishAtQoS3
+                                       ? "Protokollfehler: PUBLISH mit QoS 3"
+                                       : "Protokollfehler: ungültige Paketlänge");
+            },
             [](const OverlongField& e) { return fieldText(e.field); },
             [](const OverlongTopic&) {
                 return std::string("Topic ist zu lang (mehr als 65535 Bytes) und wird nicht abonniert");

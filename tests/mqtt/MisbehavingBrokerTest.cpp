@@ -166,7 +166,7 @@ TEST_P(MisbehavingBrokerTest, ConnectionTheBrokerEndsOrBreaksIsClosedAndReconnec
         {"DISCONNECT", version() == v50 ? serverShuttingDown : disconnectV311,
          DisconnectedByBroker{static_cast<std::uint8_t>(version() == v50 ? 0x8B : 0)}},
         // Malformed: MQTT has the receiver close the connection.
-        {"PUBLISH at QoS 3", publishWith(0x36, 9, "bad"), ProtocolError{}},
+        {"PUBLISH at QoS 3", publishWith(0x36, 9, "bad"), ProtocolError{ProtocolError::Fault::publishAtQoS3}},
     };
     const auto kindOnly = [](std::optional<ClientError> error) {
         if (error && std::holds_alternative<TransportError>(*error)) {

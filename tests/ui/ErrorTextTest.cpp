@@ -16,6 +16,7 @@ TEST(ErrorTextTest, CommonFailuresAreWordedInGermanAndTheRestKeepsTheSystemsText
         {TransportError{Kind::other, "Too many open files"}, "Too many open files"},
         {TransportError{Kind::other, ""}, "Verbindung fehlgeschlagen"},
         {SubscriptionRefused{{"a/+", "#"}}, "Broker verweigert das Abonnement: a/+, #"},
+        {ProtocolError{ProtocolError::Fault::publishAtQoS3}, "Protokollfehler: PUBLISH mit QoS 3"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorText(c.error), c.text);
