@@ -46,8 +46,7 @@ TEST_F(Window, ShowsACardPerItemAndFollowsTheReloadSignal)
          MQTTDisplayItem::make("home/none", "Keller", "t")});
     WidgetWindow window(settingsPath_);
     WidgetOptions options;
-    WindowFollower follower(options, store_.path(), DBusReloadSignal::sessionBusAddress(),
-                            [&](const Snapshot& snapshot) { window.showSnapshot(snapshot); });
+    WindowFollower follower(options, store_.path(), DBusReloadSignal::sessionBusAddress(), window);
     follower.start();
     window.show();
     EXPECT_EQ(cardTexts(window, "cardLabel"), (QStringList{"Temperatur", "Feuchte", "Keller"}));
@@ -65,8 +64,7 @@ TEST_F(Window, ShowsACardPerItemAndFollowsTheReloadSignal)
 TEST_F(Window, AMissingStoreShowsOneCardSayingSo)
 {
     WidgetWindow window(settingsPath_);
-    WindowFollower follower(WidgetOptions{}, std::filesystem::path("/nonexistent/defaults.sqlite3"), "",
-                            [&](const Snapshot& snapshot) { window.showSnapshot(snapshot); });
+    WindowFollower follower(WidgetOptions{}, std::filesystem::path("/nonexistent/defaults.sqlite3"), "", window);
     follower.start();
     EXPECT_EQ(cardTexts(window, "cardValue"), QStringList{"Telvane: kein Speicher"});
     EXPECT_TRUE(window.findChild<QWidget*>("card")->toolTip().contains("Kein Telvane-Speicher"));
