@@ -107,24 +107,6 @@ TEST_F(MQTTClientTest, PingrespStopsTheTimeoutAndAnUnansweredPingReconnectsAfter
 
 // ---- Failures and reconnects -----------------------------------------------------
 
-TEST_F(MQTTClientTest, RefusedConnackRetriesEveryFiveSeconds)
-{
-    auto* connection = &connectReady();
-    for (std::size_t attempt = 1; attempt <= 3; ++attempt) {
-        SCOPED_TRACE(attempt);
-        feed(*connection, connack(4));
-        EXPECT_EQ(client->lastError(), ClientError(ConnectionRefused{4}));
-        EXPECT_FALSE(client->isConnected());
-        EXPECT_TRUE(connection->isCancelled());
-        advance(4.99);
-        EXPECT_EQ(transport->connectionCount(), attempt);
-        advance(0.01);
-        ASSERT_EQ(transport->connectionCount(), attempt + 1);
-        connection = &transport->last();
-        report(*connection, ready);
-    }
-}
-
 TEST_F(MQTTClientTest, FailedThenCancelledScheduleOneReconnect)
 {
     auto& connection = connect();
