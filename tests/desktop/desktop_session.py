@@ -343,9 +343,20 @@ def find(accessible, name=None, role=None, showing=False):
     return matches[0] if matches else None
 
 
+def still_there(nodes, read):
+    """read(node) of each node, leaving out those gone meanwhile."""
+    found = []
+    for node in nodes:
+        try:
+            found.append(read(node))
+        except Exception:
+            continue
+    return found
+
+
 def texts(accessible):
     """The names of the labels below `accessible`, in order."""
-    return [node.name for node in find_all(accessible, lambda node: node.getRoleName() == "label")]
+    return still_there(find_all(accessible, lambda node: node.getRoleName() == "label"), lambda node: node.name)
 
 
 def extents(accessible):
@@ -361,13 +372,7 @@ def shown_texts(application_name):
     if app is None:
         return None
     nodes = find_all(app, lambda node: node.getRoleName() == "label" and is_showing(node), depth=40, fresh=True)
-    found = []
-    for node in nodes:
-        try:
-            found.append(Shown(node.name, extents(node)))
-        except Exception:  # gone meanwhile
-            continue
-    return found
+    return still_there(nodes, lambda node: Shown(node.name, extents(node)))
 
 
 def ink(screenshot, box):
