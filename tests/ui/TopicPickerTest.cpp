@@ -31,7 +31,7 @@ protected:
     template <typename T>
     T* inPicker(const char* name)
     {
-        return window_->topicPicker()->findChild<T*>(QLatin1String(name));
+        return find<T>(name, window_->topicPicker());
     }
 };
 

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,21 @@ inline MQTTConfig configWithTopics(std::vector<std::string> topics)
     config.clientID = "test-client";
     config.topics = std::move(topics);
     return config;
+}
+
+// The children of `parent` of type T named `objectName` (any name when
+// empty) that are shown, from top to bottom.
+template <typename T>
+std::vector<T*> shownInOrder(QWidget* parent, const QString& objectName = {})
+{
+    std::vector<T*> shown;
+    for (T* child : parent->findChildren<T*>(objectName)) {
+        if (child->isVisibleTo(parent)) {
+            shown.push_back(child);
+        }
+    }
+    std::sort(shown.begin(), shown.end(), [](T* a, T* b) { return a->y() < b->y(); });
+    return shown;
 }
 
 class UiFixture : public ::testing::Test {
@@ -83,10 +99,11 @@ protected:
         return browser;
     }
 
+    // The child of `parent` (by default the window) named `objectName`.
     template <typename T>
-    T* find(const char* objectName)
+    T* find(const char* objectName, QObject* parent = nullptr)
     {
-        T* found = window_->findChild<T*>(QLatin1String(objectName));
+        T* found = (parent != nullptr ? parent : window_.get())->findChild<T*>(QLatin1String(objectName));
         EXPECT_NE(found, nullptr) << objectName;
         return found;
     }
