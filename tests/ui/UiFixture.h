@@ -9,6 +9,7 @@
 #include "model/StoreSchema.h"
 #include "platform/DBusReloadSignal.h"
 #include "support/CountingReloadSignal.h"
+#include "support/DiscoveredTopics.h"
 #include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/ScriptedTransport.h"
@@ -69,7 +70,7 @@ protected:
         store_.saveConfig(config);
         StoreFile(dir_.path() / "defaults.sqlite3").put(store_schema::kMessagesKey, encodeMessagesDocument(messages));
         store_.saveDisplayItems(items);
-        store_.saveDiscoveredTopics(topics);
+        telvane::test::saveDiscoveredTopics(store_, topics);
     }
 
     SettingsWindowState& makeState()
