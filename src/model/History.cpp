@@ -1,8 +1,30 @@
 #include "model/History.h"
 
+#include "model/JsonPath.h"
+
 #include <algorithm>
 
 namespace telvane {
+
+std::vector<HistorySeries> wantedHistorySeries(const std::vector<std::string>& topics,
+                                               const std::vector<MQTTDisplayItem>& items)
+{
+    std::vector<HistorySeries> wanted;
+    for (const auto& item : items) {
+        // The empty path and one of dots only address the top level, never a number.
+        if (!splitJSONPath(item.jsonPath).empty()) {
+            wanted.push_back({item.topic, item.jsonPath});
+        }
+    }
+    if (items.empty()) {
+        for (const auto& topic : topics) {
+            wanted.push_back({topic, ""});
+        }
+    }
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    return wanted;
+}
 
 std::optional<HistoryRange> historyRange(std::span<const HistoryPoint> points)
 {

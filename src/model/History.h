@@ -8,6 +8,8 @@
 // StoreSchema.h); a read hands out at most a given number of points, merged
 // evenly when the span holds more.
 
+#include "model/Records.h"
+
 #include <compare>
 #include <cstddef>
 #include <optional>
@@ -36,6 +38,12 @@ struct HistorySeries {
 
     auto operator<=>(const HistorySeries&) const = default;
 };
+
+// The series kept for these display items (each item's topic and path, but
+// for paths that address no value), or while there are none for these
+// configured topics (each with the empty path). Sorted, without duplicates.
+[[nodiscard]] std::vector<HistorySeries> wantedHistorySeries(const std::vector<std::string>& topics,
+                                                             const std::vector<MQTTDisplayItem>& items);
 
 // The most points a read hands out per series: a 24 hour span of 5 minute
 // points fits, and a drawing of a few hundred pixels needs no more.

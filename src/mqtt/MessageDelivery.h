@@ -2,11 +2,14 @@
 
 // The main-thread end of the receive path. Every received topic is recorded
 // among the store's discovered topics; a message whose topic is exactly one
-// of the configured topics (no wildcard matching) is stored, and the widget
-// is asked to reload. The delivery decides itself when messages are written:
-// the client only hands them over. Main thread only.
+// of the configured topics (no wildcard matching) is stored, the numbers it
+// brings to the history's series (wantedHistorySeries) with it, and the
+// widget is asked to reload. The delivery decides itself when messages are
+// written: the client only hands them over. Main thread only.
 
 #include "model/DiscoveredTopicsDocument.h"
+#include "model/HistoryTables.h"
+#include "model/PayloadNumber.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
 #include "platform/EventLoop.h"
@@ -16,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace telvane {
@@ -33,8 +37,9 @@ public:
     // receiving the messages did; widgets redraw a few times a second anyway.
     static constexpr Seconds kMessagesWriteSpacing{0.05};
 
-    // All three must outlive the delivery.
-    MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop);
+    // All three must outlive the delivery. `clock` stamps the messages.
+    MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop,
+                    std::function<Date()> clock = &Date::now);
     MessageDelivery(const MessageDelivery&) = delete;
     MessageDelivery& operator=(const MessageDelivery&) = delete;
 
@@ -62,10 +67,13 @@ private:
     void writeBatch();
     void loadKnownTopics();
     void saveTopics();
+    void updateSeries();
+    [[nodiscard]] std::vector<HistoryRow> historyRows(const std::vector<MQTTMessage>& messages);
 
     SharedStore& store_;
     ReloadSignal& reloadSignal_;
     EventLoop& mainLoop_;
+    std::function<Date()> clock_;
     std::function<void(const MQTTMessage&)> onMessage_;
 
     // With a busy "#" a fresh broker brings hundreds of thousands of new
@@ -87,6 +95,17 @@ private:
     // Runs for kMessagesWriteSpacing after each write of the messages; a
     // batch that ends meanwhile is written when it runs out.
     TimerHandle spacingTimer_;
+    // The history's series by topic, made again when the display items
+    // change, not per message. Without display items a configured topic's
+    // series (its whole payload) joins at its first message.
+    struct Series {
+        HistorySeries key;
+        PayloadPath path;
+    };
+    std::vector<Series> series_;
+    std::unordered_map<std::string, std::vector<std::size_t>> seriesOfTopic_;
+    std::optional<std::vector<MQTTDisplayItem>> seriesItems_;  // what series_ was made for
+
     // Expires with the delivery, and with it a batch end posted before.
     std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
 };
