@@ -156,7 +156,7 @@ TEST(Snapshot, TheHistoryOfEachEntryInJsonAndItsTrendInText)
     };
     EXPECT_EQ(textWith({kNow, std::nullopt, true}, Format::text),
               "a: 1 \u2192  b: 1 \u2191  c: 1 \u2193 (2 h)  d: 1  e: 1");
-    EXPECT_EQ(textWith({kNow}, Format::text), "a: 1  b: 1  c: 1 (2 h)  d: 1  e: 1");
+    EXPECT_EQ(textWith({kNow, std::nullopt, false}, Format::text), "a: 1  b: 1  c: 1 (2 h)  d: 1  e: 1");
 
     const auto json = nlohmann::json::parse(textWith({kNow, 86400}, Format::json));
     EXPECT_EQ(json["entries"][0]["history"],
@@ -165,7 +165,8 @@ TEST(Snapshot, TheHistoryOfEachEntryInJsonAndItsTrendInText)
     EXPECT_EQ(json["entries"][0]["historyMax"], 100.5);
     EXPECT_EQ(json["entries"][4]["history"], nlohmann::json::array());
     EXPECT_TRUE(json["entries"][4]["historyMin"].is_null());
-    EXPECT_FALSE(nlohmann::json::parse(textWith({kNow}, Format::json))["entries"][0].contains("history"));
+    EXPECT_FALSE(
+        nlohmann::json::parse(textWith({kNow, std::nullopt, false}, Format::json))["entries"][0].contains("history"));
 
     items.push_back(MQTTDisplayItem::make("w", "w", "v"));
     store.telvane().saveDisplayItems(items);
