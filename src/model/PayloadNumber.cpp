@@ -2,6 +2,8 @@
 
 #include "model/JsonPath.h"
 
+#include <algorithm>
+#include <array>
 #include <bitset>
 #include <charconv>
 #include <cstddef>
@@ -153,7 +155,7 @@ private:
                 if (!open(c == '[', role)) {
                     return false;
                 }
-                if (p_ == end_ || *p_ != (c == '[' ? ']' : '}')) {
+                if (p_ == end_ || *p_ != static_cast<Byte>(c == '[' ? ']' : '}')) {
                     if (!entryStart(role)) {
                         return false;
                     }
@@ -214,7 +216,7 @@ private:
                 skipWhitespace();
                 return entryStart(role) ? Next::entry : Next::fail;
             }
-            if (*p_ != (isArray_[depth_] ? ']' : '}')) {
+            if (*p_ != static_cast<Byte>(isArray_[depth_] ? ']' : '}')) {
                 return Next::fail;
             }
             ++p_;
@@ -274,15 +276,14 @@ private:
 
     bool literal()
     {
-        for (const std::string_view word :
-             {std::string_view("true"), std::string_view("false"), std::string_view("null")}) {
-            if (static_cast<std::size_t>(end_ - p_) >= word.size()
-                && std::string_view(reinterpret_cast<const char*>(p_), word.size()) == word) {
-                p_ += word.size();
-                return true;
-            }
+        static constexpr std::array<std::string_view, 3> kWords{"true", "false", "null"};
+        const std::string_view rest(reinterpret_cast<const char*>(p_), static_cast<std::size_t>(end_ - p_));
+        const auto* word = std::ranges::find_if(kWords, [&](std::string_view w) { return rest.starts_with(w); });
+        if (word == kWords.end()) {
+            return false;
         }
-        return false;
+        p_ += word->size();
+        return true;
     }
 
     // A string from its opening quote, strictly: escapes, no control
