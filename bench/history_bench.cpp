@@ -74,6 +74,7 @@ std::vector<HistoryRow> batchRows(double begin)
 std::vector<MQTTMessage> batchMessages(double unixTime)
 {
     std::vector<MQTTMessage> messages;
+    messages.reserve(kItems);
     for (int item = 0; item < kItems; ++item) {
         messages.push_back({topicOf(item), R"({"temperature":21.5,"humidity":48})", Date::fromUnix(unixTime)});
     }
@@ -95,6 +96,7 @@ double storeBytes(const std::filesystem::path& path)
 double meanSeconds(const std::vector<std::string>& argv, int runs)
 {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }

@@ -115,7 +115,7 @@ std::shared_ptr<const std::vector<MQTTMessage>> SharedStore::messagesSnapshot()
     return database_->messages;
 }
 
-void SharedStore::saveMessages(std::vector<MQTTMessage> messages, std::vector<HistoryRow> history)
+void SharedStore::saveMessages(std::vector<MQTTMessage> messages, const std::vector<HistoryRow>& history)
 {
     if (!database_) {
         return;
@@ -129,7 +129,7 @@ void SharedStore::saveMessages(std::vector<MQTTMessage> messages, std::vector<Hi
         return;
     }
     auto text = encodeMessagesDocument(messages);
-    database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages), std::move(history));
+    database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages), history);
 }
 
 void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount, std::vector<HistoryRow> history)
@@ -152,7 +152,7 @@ void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t max
     }
     // Sorted, the rows name each series once in the write.
     std::sort(history.begin(), history.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
-    saveMessages(std::move(messages), std::move(history));
+    saveMessages(std::move(messages), history);
 }
 
 void SharedStore::pruneMessages(const std::vector<std::string>& keepingTopics)

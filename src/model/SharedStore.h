@@ -101,7 +101,7 @@ public:
     void trimHistory(double nowUnix);
 
 private:
-    void saveMessages(std::vector<MQTTMessage> messages, std::vector<HistoryRow> history = {});
+    void saveMessages(std::vector<MQTTMessage> messages, const std::vector<HistoryRow>& history = {});
 
     struct Database;
     std::unique_ptr<Database> database_;  // absent when the database could not be opened

@@ -439,7 +439,7 @@ struct SharedStore::Database {
     // both while another connection holds the lock. With a retry loop a
     // write never goes ahead of kept ones, so that the database sees the
     // documents in the order they were made.
-    Outcome put(const char* key, std::string text, std::vector<HistoryRow> rows = {})
+    Outcome put(const char* key, std::string text, const std::vector<HistoryRow>& rows = {})
     {
         if (!pending.empty() && retryLoop == nullptr) {
             writePending();
@@ -449,15 +449,15 @@ struct SharedStore::Database {
             return Outcome::kept;
         }
         std::vector<std::pair<const char*, std::string>> document;
+        document.emplace_back(key, std::move(text));
         TogetherResult result;
         if (rows.empty()) {
-            result.code = write(key, text);
+            result.code = write(key, document.front().second);
         } else {
-            document.emplace_back(key, std::move(text));
             result = writeTogether(document, rows);
         }
         if (store_detail::isBusy(result.code)) {
-            keep(key, rows.empty() ? std::move(text) : std::move(document.front().second), rows);
+            keep(key, std::move(document.front().second), rows);
             return Outcome::kept;
         }
         return result.code == SQLITE_DONE && result.isWhole ? Outcome::written : Outcome::failed;
@@ -519,10 +519,10 @@ struct SharedStore::Database {
 
     // store() for a document already encoded.
     template <typename Cache, typename T>
-    void storeText(const char* key, std::string text, Cache& cache, T value, std::vector<HistoryRow> rows = {})
+    void storeText(const char* key, std::string text, Cache& cache, T value, const std::vector<HistoryRow>& rows = {})
     {
         const bool lossless = store_detail::encodedLosslessly(text);
-        switch (put(key, std::move(text), std::move(rows))) {
+        switch (put(key, std::move(text), rows)) {
         case Outcome::written:
             if (lossless) {
                 setCache(cache, std::move(value));
