@@ -24,14 +24,15 @@ install(FILES ${TELVANE_CHANGELOG_GZ} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/t
 #
 # The manual page of a program, made by help2man from its own --help and
 # --version, so the two never say different things; what --help has no room
-# for comes from data/man/<target>.h2m.
+# for comes from data/man/<target>.h2m. In a UTF-8 locale, since help2man
+# would write every other character of --help as "?".
 function(telvane_man_page target description)
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
   set(include ${PROJECT_SOURCE_DIR}/data/man/${target}.h2m)
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-      ${HELP2MAN_PROGRAM} --no-info --name=${description} --include=${include} --output=${page}
+      ${HELP2MAN_PROGRAM} --no-info --locale=C.UTF-8 --name=${description} --include=${include} --output=${page}
       $<TARGET_FILE:${target}>
     COMMAND ${GZIP_PROGRAM} -9n -f ${page}
     DEPENDS ${target} ${include}

@@ -105,9 +105,11 @@ private:
     std::vector<OpenContainer> stack_;
 };
 
-// A component as an array index: optional sign, at least one digit, nothing
-// else, within the signed 64-bit range, and not negative ("-0" is 0).
-std::optional<std::uint64_t> arrayIndex(std::string_view component)
+}  // namespace
+
+// Optional sign, at least one digit, nothing else, within the signed 64-bit
+// range, and not negative ("-0" is 0).
+std::optional<std::uint64_t> jsonArrayIndex(std::string_view component)
 {
     bool negative = false;
     if (!component.empty() && (component.front() == '+' || component.front() == '-')) {
@@ -136,6 +138,8 @@ std::optional<std::uint64_t> arrayIndex(std::string_view component)
     }
     return value;
 }
+
+namespace {
 
 std::string formatDouble(double value)
 {
@@ -247,7 +251,7 @@ const Json* lookupJSONValue(const Json& value, const std::vector<std::string>& c
             return nullptr;
         }
         if (current->is_array()) {
-            const auto index = arrayIndex(component);
+            const auto index = jsonArrayIndex(component);
             if (!index || *index >= current->size()) {
                 return nullptr;
             }

@@ -27,6 +27,7 @@
 
 #include "model/Records.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,10 @@ inline constexpr int kMaxPayloadDepth = 512;
 
 // The components of a dotted path; empty pieces are dropped.
 [[nodiscard]] std::vector<std::string> splitJSONPath(std::string_view path);
+
+// A path component as an array index by the rules above; no value for a
+// component that is none.
+[[nodiscard]] std::optional<std::uint64_t> jsonArrayIndex(std::string_view component);
 
 // The value that `components` lead to from `value`, or null when a component
 // does not resolve. The result points into `value`.

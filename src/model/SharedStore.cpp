@@ -115,7 +115,7 @@ std::shared_ptr<const std::vector<MQTTMessage>> SharedStore::messagesSnapshot()
     return database_->messages;
 }
 
-void SharedStore::saveMessages(std::vector<MQTTMessage> messages)
+void SharedStore::saveMessages(std::vector<MQTTMessage> messages, const std::vector<HistoryRow>& history)
 {
     if (!database_) {
         return;
@@ -129,10 +129,10 @@ void SharedStore::saveMessages(std::vector<MQTTMessage> messages)
         return;
     }
     auto text = encodeMessagesDocument(messages);
-    database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages));
+    database_->storeText(kMessagesKey, std::move(text), database_->messages, std::move(messages), history);
 }
 
-void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount)
+void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount, std::vector<HistoryRow> history)
 {
     // The same as replacing and putting first one message after the other,
     // in one pass from the newest: a batch can hold thousands.
@@ -150,7 +150,9 @@ void SharedStore::appendMessages(std::vector<MQTTMessage> added, std::size_t max
             messages.push_back(*it);
         }
     }
-    saveMessages(std::move(messages));
+    // Sorted, the rows name each series once in the write.
+    std::sort(history.begin(), history.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+    saveMessages(std::move(messages), history);
 }
 
 void SharedStore::pruneMessages(const std::vector<std::string>& keepingTopics)
@@ -215,6 +217,44 @@ void SharedStore::saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& d
     (void)database_->put(kDiscoveredTopicsKey, document.text());
     database_->discoveredTopics.reset();
     database_->synchronize();
+}
+
+std::vector<HistoryPoint> SharedStore::loadHistory(const HistorySeries& series, double sinceUnix, double nowUnix,
+                                                   std::size_t maxPoints)
+{
+    if (!database_) {
+        return {};
+    }
+    const auto& tier = historyTierForSpan(nowUnix - sinceUnix);
+    auto points = database_->historyQueries->points(series, tier, sinceUnix);
+    // Points kept back by a lock join those in the database, by interval.
+    const auto& pending = database_->pendingHistory;
+    const HistoryRowKey first{series, tier.id, historyBucket(tier, sinceUnix)};
+    for (auto kept = pending.lower_bound(first);
+         kept != pending.end() && kept->first.series == series && kept->first.tier == tier.id; ++kept) {
+        if (kept->second.time < sinceUnix) {
+            continue;
+        }
+        const auto bucket = kept->first.bucket;
+        const auto place =
+            std::lower_bound(points.begin(), points.end(), bucket,
+                             [&](const HistoryPoint& point, auto b) { return historyBucket(tier, point.time) < b; });
+        if (place != points.end() && historyBucket(tier, place->time) == bucket) {
+            mergeHistoryPoint(*place, kept->second);
+        } else {
+            points.insert(place, kept->second);
+        }
+    }
+    return thinHistory(std::move(points), maxPoints);
+}
+
+void SharedStore::trimHistory(double nowUnix)
+{
+    if (!database_) {
+        return;
+    }
+    const auto wanted = wantedHistorySeries(loadConfig().topics, loadDisplayItems());
+    database_->startHistoryTrim(wanted, nowUnix);
 }
 
 }  // namespace telvane

@@ -11,6 +11,8 @@
 // thread.
 
 #include "model/DiscoveredTopicsDocument.h"
+#include "model/History.h"
+#include "model/HistoryTables.h"
 #include "model/Records.h"
 #include "platform/EventLoop.h"
 
@@ -61,8 +63,11 @@ public:
     // new one.
     [[nodiscard]] std::shared_ptr<const std::vector<MQTTMessage>> messagesSnapshot();
     // For each of `added` in order: replaces its topic's entry and puts it
-    // first. Keeps maxCount entries, and writes once.
-    void appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount);
+    // first. Keeps maxCount entries, and writes once: the messages and the
+    // history rows in one transaction. Rows of a point already stored merge
+    // into it (mergeHistoryPoint); kept back by a lock, they wait with the
+    // messages.
+    void appendMessages(std::vector<MQTTMessage> added, std::size_t maxCount, std::vector<HistoryRow> history = {});
     // Keeps only messages whose topic is exactly one of `keepingTopics`;
     // writes only when something was dropped.
     void pruneMessages(const std::vector<std::string>& keepingTopics);
@@ -79,8 +84,23 @@ public:
     // nothing is encoded here, and the next load decodes the written text.
     void saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& document);
 
+    // The kept points of `series` from `sinceUnix` on, oldest first, at most
+    // `maxPoints` (merged evenly, see thinHistory), points kept back by a
+    // lock included. A span (nowUnix - sinceUnix) of up to an hour reads the
+    // 10 second points, a longer one the 5 minute points. Empty without a
+    // database or points.
+    [[nodiscard]] std::vector<HistoryPoint> loadHistory(const HistorySeries& series, double sinceUnix, double nowUnix,
+                                                        std::size_t maxPoints = kMaxHistoryPoints);
+
+    // Removes, a statement per turn of the retry loop (all at once without
+    // one), the points older than their tier keeps and every series that
+    // wantedHistorySeries() of the stored configuration and display items
+    // no longer names. Starts over when called again before the end; stops
+    // at another process's lock (the next call does the rest).
+    void trimHistory(double nowUnix);
+
 private:
-    void saveMessages(std::vector<MQTTMessage> messages);
+    void saveMessages(std::vector<MQTTMessage> messages, const std::vector<HistoryRow>& history = {});
 
     struct Database;
     std::unique_ptr<Database> database_;  // absent when the database could not be opened

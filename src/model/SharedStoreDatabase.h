@@ -4,6 +4,7 @@
 // statements, the decoded documents it caches and the documents kept back by
 // another connection's lock. Only SharedStore.cpp includes this.
 
+#include "model/HistoryTables.h"
 #include "model/JsonText.h"
 #include "model/PrivateFiles.h"
 #include "model/SharedStore.h"
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -56,6 +59,19 @@ inline bool isBusy(int result)
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
+// Rows the trimming of the history deletes per statement: a few
+// milliseconds, so that the main loop goes on between two.
+inline constexpr std::int64_t kHistoryTrimChunk = 1000;
+inline constexpr std::int64_t kAllBuckets = std::numeric_limits<std::int64_t>::max();
+
+// One statement's worth of trimming: the points of one series and tier
+// before `firstKept`, or (without a tier) the series itself.
+struct HistoryTrimStep {
+    std::int64_t series = 0;
+    std::optional<int> tier;
+    std::int64_t firstKept = 0;
+};
+
 }  // namespace store_detail
 
 // The open database with its prepared statements, and the last decoded
@@ -71,6 +87,11 @@ struct SharedStore::Database {
     sqlite3_stmt* selectValue = nullptr;
     sqlite3_stmt* upsertValue = nullptr;
     sqlite3_stmt* dataVersion = nullptr;
+    sqlite3_stmt* insertHistorySeries = nullptr;  // both none until the history tables exist
+    sqlite3_stmt* upsertHistoryPoint = nullptr;
+    sqlite3_stmt* deleteOldHistoryPoints = nullptr;
+    sqlite3_stmt* deleteHistorySeries = nullptr;
+    std::unique_ptr<HistoryQueries> historyQueries;
 
     std::optional<std::int64_t> knownVersion;  // none: unknown, trust no cache
 
@@ -88,6 +109,14 @@ struct SharedStore::Database {
     // Documents kept back by another connection's lock, oldest first; at
     // most one per key.
     std::vector<std::pair<const char*, std::string>> pending;
+    // The history rows written with them, merged by key: they go in the
+    // same transaction as the documents.
+    std::map<HistoryRowKey, HistoryPoint> pendingHistory;
+
+    // What is left of the trimming of the history, last step first; with a
+    // retry loop one step runs per turn of it.
+    std::vector<store_detail::HistoryTrimStep> trimSteps;
+    TimerHandle trimTimer;
 
     Database() = default;
     Database(const Database&) = delete;
@@ -96,14 +125,17 @@ struct SharedStore::Database {
     ~Database()
     {
         retryTimer.invalidate();
+        trimTimer.invalidate();
         if (!pending.empty()) {
             sqlite3_busy_timeout(db, store_detail::kFinalBusyTimeoutMs);
             writePending();
         }
         checkpointer.reset();
+        historyQueries.reset();
         sqlite3_finalize(selectValue);
         sqlite3_finalize(upsertValue);
         sqlite3_finalize(dataVersion);
+        finalizeHistory();
         sqlite3_close_v2(db);
     }
 
@@ -128,6 +160,9 @@ struct SharedStore::Database {
             || !database->prepare(store_detail::kDataVersion, &database->dataVersion)) {
             return nullptr;
         }
+        // Without them the store works as before: only the history is not kept.
+        (void)database->prepareHistory();
+        database->historyQueries = std::make_unique<HistoryQueries>(database->db);
         sqlite3_busy_timeout(database->db, store_detail::kBusyTimeoutMs);
         database->checkpointer = std::make_unique<WalCheckpointer>(database->db, path);
         database->knownVersion = database->currentDataVersion();
@@ -137,6 +172,98 @@ struct SharedStore::Database {
     bool prepare(const char* sql, sqlite3_stmt** statement) const
     {
         return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr) == SQLITE_OK;
+    }
+
+    // Creates the history tables where missing and prepares their writes.
+    // False when that failed; it is tried again at the next write of rows.
+    bool prepareHistory()
+    {
+        if (upsertHistoryPoint != nullptr) {
+            return true;
+        }
+        if (sqlite3_exec(db, store_detail::kCreateHistoryTables, nullptr, nullptr, nullptr) == SQLITE_OK
+            && prepare(store_detail::kInsertHistorySeries, &insertHistorySeries)
+            && prepare(store_detail::kDeleteOldHistoryPoints, &deleteOldHistoryPoints)
+            && prepare(store_detail::kDeleteHistorySeries, &deleteHistorySeries)
+            && prepare(store_detail::kUpsertHistoryPoint, &upsertHistoryPoint)) {
+            return true;
+        }
+        finalizeHistory();
+        return false;
+    }
+
+    void finalizeHistory()
+    {
+        for (sqlite3_stmt** statement :
+             {&insertHistorySeries, &deleteOldHistoryPoints, &deleteHistorySeries, &upsertHistoryPoint}) {
+            sqlite3_finalize(*statement);
+            *statement = nullptr;
+        }
+    }
+
+    // Starts the trimming of the history over: the points of each wanted
+    // series (`wanted` sorted) older than their tier keeps them, every
+    // other series with all its points.
+    void startHistoryTrim(const std::vector<HistorySeries>& wanted, double nowUnix)
+    {
+        trimSteps.clear();
+        trimTimer.invalidate();
+        sqlite3_stmt* select = nullptr;
+        if (!prepareHistory()
+            || sqlite3_prepare_v2(db, store_detail::kSelectHistorySeries, -1, &select, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(select);
+            return;
+        }
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            const std::int64_t id = sqlite3_column_int64(select, 0);
+            const auto* topic = reinterpret_cast<const char*>(sqlite3_column_text(select, 1));
+            const auto* path = reinterpret_cast<const char*>(sqlite3_column_text(select, 2));
+            const HistorySeries series{topic != nullptr ? topic : "", path != nullptr ? path : ""};
+            const bool isWanted = std::binary_search(wanted.begin(), wanted.end(), series);
+            if (!isWanted) {
+                trimSteps.push_back({id, std::nullopt, 0});  // the last step of the series: it runs from the back
+            }
+            for (const auto& tier : kHistoryTiers) {
+                trimSteps.push_back(
+                    {id, tier.id,
+                     isWanted ? historyBucket(tier, nowUnix - tier.keptSeconds) : store_detail::kAllBuckets});
+            }
+        }
+        sqlite3_finalize(select);
+        runTrimStep();
+    }
+
+    // One statement of the trimming, then the next in the next turn of the
+    // retry loop; without one, all of them now. A lock ends the trimming:
+    // the next one does what was left.
+    void runTrimStep()
+    {
+        while (!trimSteps.empty()) {
+            const auto step = trimSteps.back();
+            sqlite3_stmt* statement = step.tier ? deleteOldHistoryPoints : deleteHistorySeries;
+            sqlite3_bind_int64(statement, 1, step.series);
+            if (step.tier) {
+                sqlite3_bind_int(statement, 2, *step.tier);
+                sqlite3_bind_int64(statement, 3, step.firstKept);
+                sqlite3_bind_int64(statement, 4, store_detail::kHistoryTrimChunk);
+            }
+            const int result = sqlite3_step(statement);
+            sqlite3_reset(statement);
+            if (store_detail::isBusy(result)) {
+                trimSteps.clear();
+                return;
+            }
+            // A full chunk may have left more of the same.
+            if (!step.tier || result != SQLITE_DONE || sqlite3_changes(db) < store_detail::kHistoryTrimChunk) {
+                trimSteps.pop_back();
+            }
+            if (retryLoop != nullptr) {
+                if (!trimSteps.empty()) {
+                    trimTimer = retryLoop->schedule(Seconds{0}, false, [this] { runTrimStep(); });
+                }
+                return;
+            }
+        }
     }
 
     [[nodiscard]] std::optional<std::int64_t> currentDataVersion() const
@@ -224,30 +351,119 @@ struct SharedStore::Database {
         return result;
     }
 
-    // Writes `text` under `key`, or keeps it while another connection holds
-    // the lock. With a retry loop a write never goes ahead of kept ones, so
-    // that the database sees the documents in the order they were made.
-    Outcome put(const char* key, std::string text)
+    // The result code of a statement that only changes: SQLITE_DONE when done.
+    [[nodiscard]] int execute(const char* sql) const
+    {
+        const int result = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        return result == SQLITE_OK ? SQLITE_DONE : result;
+    }
+
+    // Upserts the rows (sorted by key, so each series is named once). Stops
+    // at the first failure and returns its code.
+    [[nodiscard]] int writeHistory(const std::vector<HistoryRow>& rows) const
+    {
+        const HistorySeries* named = nullptr;
+        for (const auto& row : rows) {
+            const auto& series = row.key.series;
+            const auto bindSeries = [&](sqlite3_stmt* statement) {
+                sqlite3_bind_text(statement, 1, series.topic.data(), static_cast<int>(series.topic.size()),
+                                  SQLITE_STATIC);
+                sqlite3_bind_text(statement, 2, series.path.data(), static_cast<int>(series.path.size()),
+                                  SQLITE_STATIC);
+            };
+            if (named == nullptr || *named != series) {
+                bindSeries(insertHistorySeries);
+                const int result = sqlite3_step(insertHistorySeries);
+                sqlite3_reset(insertHistorySeries);
+                if (result != SQLITE_DONE) {
+                    return result;
+                }
+                named = &series;
+            }
+            const auto& point = row.point;
+            bindSeries(upsertHistoryPoint);
+            sqlite3_bind_int(upsertHistoryPoint, 3, row.key.tier);
+            sqlite3_bind_int64(upsertHistoryPoint, 4, row.key.bucket);
+            sqlite3_bind_double(upsertHistoryPoint, 5, point.time);
+            sqlite3_bind_double(upsertHistoryPoint, 6, point.value);
+            // Most intervals hold one value, or values that do not change.
+            if (point.min != point.value) {
+                sqlite3_bind_double(upsertHistoryPoint, 7, point.min);
+            }
+            if (point.max != point.value) {
+                sqlite3_bind_double(upsertHistoryPoint, 8, point.max);
+            }
+            const int result = sqlite3_step(upsertHistoryPoint);
+            sqlite3_reset(upsertHistoryPoint);
+            sqlite3_clear_bindings(upsertHistoryPoint);
+            if (result != SQLITE_DONE) {
+                return result;
+            }
+        }
+        return SQLITE_DONE;
+    }
+
+    struct TogetherResult {
+        int code = SQLITE_DONE;  // SQLITE_DONE when committed
+        bool isWhole = true;     // every document was written
+    };
+
+    // Writes the documents and the rows in one transaction. A document that
+    // fails for another reason than the lock is left out, as are rows that
+    // do (a history table removed by hand): the rest is written.
+    [[nodiscard]] TogetherResult writeTogether(const std::vector<std::pair<const char*, std::string>>& documents,
+                                               const std::vector<HistoryRow>& rows)
+    {
+        TogetherResult result{execute("BEGIN IMMEDIATE")};
+        for (auto entry = documents.begin(); result.code == SQLITE_DONE && entry != documents.end(); ++entry) {
+            const int written = write(entry->first, entry->second);
+            if (store_detail::isBusy(written)) {
+                result.code = written;
+            }
+            result.isWhole = result.isWhole && written == SQLITE_DONE;
+        }
+        if (result.code == SQLITE_DONE && !rows.empty() && prepareHistory()) {
+            const int written = writeHistory(rows);
+            result.code = store_detail::isBusy(written) ? written : SQLITE_DONE;
+        }
+        if (result.code == SQLITE_DONE) {
+            result.code = execute("COMMIT");
+        }
+        if (result.code != SQLITE_DONE && sqlite3_get_autocommit(db) == 0) {
+            (void)execute("ROLLBACK");
+        }
+        return result;
+    }
+
+    // Writes `text` under `key` (with `rows`, in one transaction), or keeps
+    // both while another connection holds the lock. With a retry loop a
+    // write never goes ahead of kept ones, so that the database sees the
+    // documents in the order they were made.
+    Outcome put(const char* key, std::string text, const std::vector<HistoryRow>& rows = {})
     {
         if (!pending.empty() && retryLoop == nullptr) {
             writePending();
         }
         if (!pending.empty()) {
-            keep(key, std::move(text));
+            keep(key, std::move(text), rows);
             return Outcome::kept;
         }
-        const int result = write(key, text);
-        if (result == SQLITE_DONE) {
-            return Outcome::written;
+        std::vector<std::pair<const char*, std::string>> document;
+        document.emplace_back(key, std::move(text));
+        TogetherResult result;
+        if (rows.empty()) {
+            result.code = write(key, document.front().second);
+        } else {
+            result = writeTogether(document, rows);
         }
-        if (store_detail::isBusy(result)) {
-            keep(key, std::move(text));
+        if (store_detail::isBusy(result.code)) {
+            keep(key, std::move(document.front().second), rows);
             return Outcome::kept;
         }
-        return Outcome::failed;
+        return result.code == SQLITE_DONE && result.isWhole ? Outcome::written : Outcome::failed;
     }
 
-    void keep(const char* key, std::string text)
+    void keep(const char* key, std::string text, const std::vector<HistoryRow>& rows)
     {
         const auto entry = std::find_if(pending.begin(), pending.end(),
                                         [&](const auto& e) { return std::string_view(e.first) == key; });
@@ -255,6 +471,12 @@ struct SharedStore::Database {
             pending.erase(entry);  // the newer document takes the later place
         }
         pending.emplace_back(key, std::move(text));
+        for (const auto& row : rows) {
+            const auto [kept, isNew] = pendingHistory.try_emplace(row.key, row.point);
+            if (!isNew) {
+                mergeHistoryPoint(kept->second, row.point);
+            }
+        }
         if (retryLoop != nullptr && !retryTimer) {
             retryTimer = retryLoop->schedule(store_detail::kRetryInterval, true, [this] { writePending(); });
         }
@@ -266,13 +488,17 @@ struct SharedStore::Database {
         if (pending.empty()) {
             return true;
         }
-        while (!pending.empty()) {
-            if (store_detail::isBusy(write(pending.front().first, pending.front().second))) {
-                return false;
-            }
-            // Written, or failed for another reason: then it never will be.
-            pending.erase(pending.begin());
+        std::vector<HistoryRow> rows;
+        rows.reserve(pendingHistory.size());
+        for (const auto& [key, point] : pendingHistory) {
+            rows.push_back({key, point});
         }
+        if (store_detail::isBusy(writeTogether(pending, rows).code)) {
+            return false;
+        }
+        // Written, or failed for another reason: then it never will be.
+        pending.clear();
+        pendingHistory.clear();
         retryTimer.invalidate();
         synchronize();
         if (pendingWrittenObserver) {
@@ -293,10 +519,10 @@ struct SharedStore::Database {
 
     // store() for a document already encoded.
     template <typename Cache, typename T>
-    void storeText(const char* key, std::string text, Cache& cache, T value)
+    void storeText(const char* key, std::string text, Cache& cache, T value, const std::vector<HistoryRow>& rows = {})
     {
         const bool lossless = store_detail::encodedLosslessly(text);
-        switch (put(key, std::move(text))) {
+        switch (put(key, std::move(text), rows)) {
         case Outcome::written:
             if (lossless) {
                 setCache(cache, std::move(value));

@@ -2,20 +2,25 @@
 
 // The main-thread end of the receive path. Every received topic is recorded
 // among the store's discovered topics; a message whose topic is exactly one
-// of the configured topics (no wildcard matching) is stored, and the widget
-// is asked to reload. The delivery decides itself when messages are written:
-// the client only hands them over. Main thread only.
+// of the configured topics (no wildcard matching) is stored, the numbers it
+// brings to the history's series (wantedHistorySeries) with it, and the
+// widget is asked to reload. The delivery decides itself when messages are
+// written: the client only hands them over. Main thread only.
 
 #include "model/DiscoveredTopicsDocument.h"
+#include "model/HistoryTables.h"
+#include "model/PayloadNumber.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
 #include "platform/EventLoop.h"
 #include "platform/ReloadSignal.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace telvane {
@@ -32,9 +37,21 @@ public:
     // with its own file locks, which at thousands a second cost more than
     // receiving the messages did; widgets redraw a few times a second anyway.
     static constexpr Seconds kMessagesWriteSpacing{0.05};
+    // The history's points past their keeping and its series no longer
+    // shown are removed this often, and once at the start
+    // (SharedStore::trimHistory, a small delete per turn of the loop).
+    static constexpr Seconds kHistoryTrimInterval{300};
+    // The history's points go with a batch of messages at most this often
+    // (the interval a point stands for), merged meanwhile: a batch's points
+    // touch a page per series and tier, which at 20 writes a second would be
+    // megabytes a second through the write-ahead log. After a spacing
+    // without a batch they are written on their own; the first batch after a
+    // quiet spell takes them at once.
+    static constexpr Seconds kHistoryWriteSpacing{10};
 
-    // All three must outlive the delivery.
-    MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop);
+    // All three must outlive the delivery. `clock` stamps the messages.
+    MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop,
+                    std::function<Date()> clock = &Date::now);
     MessageDelivery(const MessageDelivery&) = delete;
     MessageDelivery& operator=(const MessageDelivery&) = delete;
 
@@ -62,10 +79,14 @@ private:
     void writeBatch();
     void loadKnownTopics();
     void saveTopics();
+    void updateSeries();
+    [[nodiscard]] std::vector<HistoryRow> historyRows(const std::vector<MQTTMessage>& messages);
+    [[nodiscard]] std::vector<HistoryRow> takeHistory();
 
     SharedStore& store_;
     ReloadSignal& reloadSignal_;
     EventLoop& mainLoop_;
+    std::function<Date()> clock_;
     std::function<void(const MQTTMessage&)> onMessage_;
 
     // With a busy "#" a fresh broker brings hundreds of thousands of new
@@ -87,6 +108,21 @@ private:
     // Runs for kMessagesWriteSpacing after each write of the messages; a
     // batch that ends meanwhile is written when it runs out.
     TimerHandle spacingTimer_;
+    // The history's series by topic, made again when the display items
+    // change, not per message. Without display items a configured topic's
+    // series (its whole payload) joins at its first message.
+    struct Series {
+        HistorySeries key;
+        PayloadPath path;
+    };
+    std::vector<Series> series_;
+    std::unordered_map<std::string, std::vector<std::size_t>> seriesOfTopic_;
+    std::optional<std::vector<MQTTDisplayItem>> seriesItems_;  // what series_ was made for
+    TimerHandle trimTimer_;
+    std::map<HistoryRowKey, HistoryPoint> unwrittenHistory_;
+    TimerHandle historyTimer_;   // runs while points were written within the spacing
+    bool isHistoryDue_ = false;  // the spacing ran out: the next batch takes the points
+
     // Expires with the delivery, and with it a batch end posted before.
     std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
 };

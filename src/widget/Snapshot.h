@@ -6,6 +6,7 @@
 // first, named by their topic label or topic. Every format renders the same
 // snapshot.
 
+#include "model/History.h"
 #include "widget/StoreReader.h"
 
 #include <optional>
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace telvane::widget {
+
+// "↑", "↓", "→" after a value in the text formats.
+enum class Trend { rising, falling, steady };
 
 struct Entry {
     std::string label;                 // as stored; formats make it one line
@@ -22,6 +26,14 @@ struct Entry {
     std::optional<double> receivedUnix;  // the message's stored time; none without a message
     std::optional<double> ageSeconds;    // now minus receivedUnix, never negative
     bool isStale = false;
+    // With a history read (StoreReader::read): the entry's points over the
+    // span asked for, oldest first, at most kMaxHistoryPoints, and their
+    // range; no points and no range without one, or for an entry without a
+    // kept series.
+    std::vector<HistoryPoint> history;
+    std::optional<HistoryRange> historyRange;
+    // With a trend read: how the value moved over the last hour.
+    std::optional<Trend> trend;
 };
 
 // Ordered from best to worst: a bar's class names the worst that applies.
@@ -32,6 +44,7 @@ struct Snapshot {
     std::string reason;  // German, for missing and error
     std::string storePath;
     double nowUnix = 0;
+    bool hasHistory = false;  // the read asked for points (StoreContents::hasHistory)
     std::vector<Entry> entries;
 };
 

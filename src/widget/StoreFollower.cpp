@@ -128,15 +128,16 @@ bool StoreFollower::read(Clock::time_point now)
 {
     throttle_.rendered(now);
     StoreContents contents;
+    const double nowUnix = unixNow();
     if (reader_) {
-        contents = reader_->read();
+        contents = reader_->read(historyRequestFor(options_, nowUnix));
     }
     if (contents.status == StoreStatus::busy && (shownOnce_ || options_.changedFrom)) {
         busyRetryAt_ = now + kBusyRetry;  // the writer lets go soon
         return true;
     }
     const std::string path = reader_ ? reader_->path().string() : std::string();
-    const Snapshot snapshot = makeSnapshot(contents, path, unixNow(), options_.staleAfterSeconds);
+    const Snapshot snapshot = makeSnapshot(contents, path, nowUnix, options_.staleAfterSeconds);
     if (options_.changedFrom && snapshotDigest(snapshot) == *options_.changedFrom) {
         // The caller still shows this snapshot: wait for the next change.
         return true;

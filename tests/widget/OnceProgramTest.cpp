@@ -63,7 +63,7 @@ TEST(OnceProgram, MistakenCommandLineFailsAndHelpNamesEveryOption)
     const auto help = runWidget({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--once", "--follow", "--window", "--format", "--separator", "--lines", "--stale-after",
-                               "--tick", "--max-length", "--store"}) {
+                               "--tick", "--max-length", "--store", "--history", "--trend"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(runWidget({"--version"}).text, std::string("telvane-widget ") + TELVANE_VERSION + "\n");
