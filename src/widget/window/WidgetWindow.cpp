@@ -70,11 +70,15 @@ void WidgetWindow::clearCards()
     }
 }
 
-void WidgetWindow::addCard(int index, const QString& label, const QString& value, const QString& toolTip, bool isStale)
+WidgetCard* WidgetWindow::addCard(int index, const QString& label, const QString& value, const QString& toolTip,
+                                  bool isStale)
 {
     auto* card = new WidgetCard(label, value, isStale, this);
     card->setToolTip(toolTip);
-    cards_->addWidget(card, index / kColumns, index % kColumns);
+    // Top-aligned: a card without a sparkline beside one with keeps its own
+    // height instead of stretching to the row's.
+    cards_->addWidget(card, index / kColumns, index % kColumns, Qt::AlignTop);
+    return card;
 }
 
 void WidgetWindow::showSnapshot(const Snapshot& snapshot)
@@ -95,8 +99,11 @@ void WidgetWindow::showSnapshot(const Snapshot& snapshot)
             toolTip += " \xE2\x86\x92 " + *entry.path;
         }
         toolTip += "\n" + (entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string("keine Nachricht"));
-        addCard(index++, qText(cutText(oneLine(entry.label), kLabelLength)), qText(value), qText(toolTip),
-                entry.isStale);
+        WidgetCard* card = addCard(index++, qText(cutText(oneLine(entry.label), kLabelLength)), qText(value),
+                                   qText(toolTip), entry.isStale);
+        if (!entry.history.empty() && entry.historyRange) {
+            card->showHistory(entry.history, *entry.historyRange, lastDaySpan(snapshot.nowUnix));
+        }
     }
     setUpdatesEnabled(true);
     if (!restored_) {

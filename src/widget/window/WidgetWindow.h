@@ -1,7 +1,8 @@
 #pragma once
 
 // The small desktop window of telvane-widget --window: frameless and
-// translucent, one card per entry (label small, value large). On X11 it
+// translucent, one card per entry (label small, value large, and the last
+// 24 hours as a sparkline when the entry has kept points). On X11 it
 // stays below other windows and out of the taskbar; on Wayland it is an
 // ordinary small window. It is dragged by any point; where it was put and
 // how large it was made is kept in a settings file.
@@ -16,6 +17,8 @@ class QGridLayout;
 class QLabel;
 
 namespace telvane::widget {
+
+class WidgetCard;
 
 class WidgetWindow final : public QWidget {
     Q_OBJECT
@@ -45,7 +48,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void addCard(int index, const QString& label, const QString& value, const QString& toolTip, bool isStale);
+    WidgetCard* addCard(int index, const QString& label, const QString& value, const QString& toolTip, bool isStale);
     void clearCards();
     void restoreGeometryFromSettings();
     void saveGeometryToSettings() const;

@@ -13,6 +13,8 @@ using Clock = RenderThrottle::Clock;
 constexpr std::chrono::milliseconds kBusyTimeout{100};
 constexpr int kPollMs = 1000;
 constexpr int kBusyRetryMs = 1000;
+// The cards' sparklines show the last day.
+constexpr double kHistorySpanSeconds = 24.0 * 60 * 60;
 
 }  // namespace
 
@@ -73,8 +75,9 @@ void WindowFollower::render()
 {
     throttle_.rendered(Clock::now());
     StoreContents contents;
+    const double now = unixNow();
     if (reader_) {
-        contents = reader_->read();
+        contents = reader_->read(HistoryRequest{.nowUnix = now, .spanSeconds = kHistorySpanSeconds, .trend = false});
     }
     if (contents.status == StoreStatus::busy && renderedOnce_) {
         renderTimer_.start(kBusyRetryMs);  // keep what is shown meanwhile
@@ -82,7 +85,7 @@ void WindowFollower::render()
     }
     renderedOnce_ = true;
     const std::string path = reader_ ? reader_->path().string() : std::string();
-    onSnapshot_(makeSnapshot(contents, path, unixNow(), options_.staleAfterSeconds));
+    onSnapshot_(makeSnapshot(contents, path, now, options_.staleAfterSeconds));
 }
 
 }  // namespace telvane::widget

@@ -3,7 +3,8 @@
 // The window's way of following the store, on the Qt event loop: a
 // snapshot at start, after Telvane's reload signals (coalesced like
 // --follow), every tick so that ages move, and, without a session bus, when
-// the store's data_version changes.
+// the store's data_version changes. Each read takes the last 24 hours of
+// kept points for the cards' sparklines.
 
 #include "widget/BusThread.h"
 #include "widget/RenderThrottle.h"
