@@ -4,6 +4,7 @@
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -13,6 +14,7 @@ namespace telvane {
 namespace {
 
 constexpr int kValueLabelFieldWidth = 120;
+constexpr QSize kSparklineSize(96, 20);
 
 QToolButton* iconButton(const QIcon& icon, const char* objectName, QWidget* parent)
 {
@@ -87,6 +89,8 @@ ItemRow::ItemRow(QWidget* parent)
     : QWidget(parent),
       labelField_(new QLineEdit(this)),
       captionLabel_(new LineLimitedLabel(1, this)),
+      sparkline_(new Sparkline(this)),
+      rangeLabel_(style::plainLabel(QString(), this)),
       removeButton_(iconButton(style::removeIcon(), "removeItemButton", this))
 {
     setObjectName(QStringLiteral("itemRow"));
@@ -103,7 +107,18 @@ ItemRow::ItemRow(QWidget* parent)
     column->addWidget(labelField_);
     column->addWidget(captionLabel_);
 
+    auto* history = new QVBoxLayout;
+    history->setSpacing(2);
+    sparkline_->setFixedSize(kSparklineSize);
+    rangeLabel_->setObjectName(QStringLiteral("itemRange"));
+    rangeLabel_->setFont(style::captionFont(rangeLabel_->font()));
+    rangeLabel_->setAlignment(Qt::AlignHCenter);
+    style::makeSecondary(rangeLabel_);
+    history->addWidget(sparkline_, 0, Qt::AlignHCenter);
+    history->addWidget(rangeLabel_);
+
     layout->addLayout(column, 1);
+    layout->addLayout(history);
     layout->addWidget(removeButton_, 0, Qt::AlignTop);
 }
 
@@ -119,6 +134,17 @@ void ItemRow::bind(const std::string& id, const std::string& caption, const std:
         nameButton(removeButton_, QStringLiteral("Anzeige-Element entfernen: ") + text);
     }
     setTextKeepingCursor(labelField_, QString::fromStdString(label));
+}
+
+void ItemRow::bindHistory(const Sparkline::Points& points, const std::optional<HistoryRange>& range,
+                          const SparklineSpan& span)
+{
+    if (points == sparkline_->points()) {
+        return;
+    }
+    sparkline_->setPoints(points, span);
+    sparkline_->setAccessibleName(dayHistoryAccessibleText(range));
+    rangeLabel_->setText(range ? historyRangeText(*range) : QString());
 }
 
 }  // namespace telvane
