@@ -1,17 +1,23 @@
 // The window under the offscreen platform: cards from a seeded store,
-// re-rendered after Telvane's reload signal, and its place remembered.
+// re-rendered after Telvane's reload signal, and its place remembered; and
+// the sparkline both Qt programs draw, read back pixel by pixel.
 
 #include "WidgetStore.h"
 #include "platform/DBusReloadSignal.h"
 #include "support/TempDir.h"
+#include "sparkline/Sparkline.h"
+#include "widget/window/WidgetCard.h"
 #include "widget/window/WidgetWindow.h"
 #include "widget/window/WindowFollower.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace telvane::widget {
 namespace {
@@ -23,6 +29,85 @@ QStringList cardTexts(const WidgetWindow& window, const char* name)
         texts << label->text();
     }
     return texts;
+}
+
+HistoryPoint point(double time, double value, double min, double max)
+{
+    return {.time = time, .value = value, .min = min, .max = max};
+}
+
+HistoryPoint point(double time, double value)
+{
+    return point(time, value, value, value);
+}
+
+// Whether a pixel of `area` is at least `minAlpha` opaque.
+bool hasInk(const QImage& image, const QRect& area, int minAlpha)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (qAlpha(image.pixel(x, y)) >= minAlpha) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST(Sparkline, DrawsASeriesScaledToItsRangeAndTime)
+{
+    constexpr int kAny = 1;
+    constexpr int kLine = 128;  // the band is fainter
+    struct Probe {
+        QRect area;
+        int minAlpha;
+        bool ink;
+    };
+    struct Case {
+        const char* name;
+        std::vector<HistoryPoint> points;
+        std::optional<SparklineSpan> span;
+        std::vector<Probe> probes;
+    };
+    // 100 x 40 pixels, drawn 2 pixels in: x 2..98, y 2 (top of range)..38.
+    const std::vector<Case> cases{
+        {"rise and fall",
+         {point(0, 10), point(1, 20), point(2, 30), point(3, 15), point(4, 0)},
+         {},
+         {{{49, 0, 3, 6}, kLine, true},  // the highest point at the top of its column
+          {{49, 12, 3, 28}, kAny, false},
+          {{96, 34, 4, 6}, kLine, true},  // the lowest at the bottom of its column
+          {{96, 0, 4, 26}, kAny, false}}},
+        {"flat",
+         {point(0, 5), point(1, 5), point(2, 5)},
+         {},
+         {{{10, 18, 80, 5}, kLine, true}, {{0, 0, 100, 12}, kAny, false}, {{0, 28, 100, 12}, kAny, false}}},
+        {"one point", {point(5, 7)}, {}, {{{48, 18, 5, 5}, kLine, true}, {{0, 0, 42, 40}, kAny, false}}},
+        {"one point at the end of the day",
+         {point(90'000, 7)},
+         SparklineSpan{3'600, 90'000},
+         {{{95, 18, 5, 5}, kLine, true}, {{0, 0, 90, 40}, kAny, false}}},
+        {"a spike merged into a point",
+         {point(0, 10), point(1, 10, 10, 40), point(2, 10)},
+         {},
+         {{{49, 3, 3, 8}, 32, true},  // the band reaches up to the spike
+          {{0, 0, 100, 30}, kLine, false},
+          {{10, 35, 80, 4}, kLine, true}}},
+        {"no points", {}, {}, {{{0, 0, 100, 40}, kAny, false}}},
+        {"a value that is no number", {point(0, 1), point(1, NAN)}, {}, {{{0, 0, 100, 40}, kAny, false}}},
+    };
+    for (const auto& [name, points, span, probes] : cases) {
+        QImage image(100, 40, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            paintSparkline(painter, image.rect(), points, Qt::black, span);
+        }
+        for (const auto& [area, minAlpha, ink] : probes) {
+            EXPECT_EQ(hasInk(image, area, minAlpha), ink)
+                << name << ": " << area.x() << "," << area.y() << " " << area.width() << "x" << area.height();
+        }
+    }
 }
 
 class Window : public ::testing::Test {
@@ -60,6 +145,31 @@ TEST_F(Window, ShowsACardPerItemAndFollowsTheReloadSignal)
     reload.emitReload();
     QTRY_COMPARE_WITH_TIMEOUT(cardTexts(window, "cardValue"), (QStringList{"22", "41", "\u2013"}), 5000);
     EXPECT_FALSE(::testing::Test::HasFailure());
+}
+
+TEST_F(Window, ACardWithKeptPointsShowsItsDayUnderTheValueAndOthersKeepTheirHeight)
+{
+    Snapshot snapshot;
+    snapshot.nowUnix = test::kNow;
+    auto& warm = snapshot.entries.emplace_back(Entry{.label = "Temperatur", .value = "21.5", .topic = "t"});
+    warm.history = {point(test::kNow - 7200, 17.2, 17.2, 19), point(test::kNow - 60, 21.5, 20, 21.5)};
+    warm.historyRange = HistoryRange{17.2, 21.5};
+    snapshot.entries.push_back(Entry{.label = "Feuchte", .value = "40", .topic = "h"});
+    WidgetWindow window(settingsPath_);
+    window.showSnapshot(snapshot);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    const auto cards = window.findChildren<WidgetCard*>();
+    ASSERT_EQ(cards.size(), 2);
+    const auto* sparkline = cards[0]->findChild<Sparkline*>();
+    ASSERT_NE(sparkline, nullptr);
+    EXPECT_EQ(sparkline->accessibleName(), "Verlauf 24 h: min 17.2, max 21.5");
+    EXPECT_EQ(cardTexts(window, "cardRange"), QStringList{"min 17.2 · max 21.5"});
+    EXPECT_EQ(cards[1]->findChild<Sparkline*>(), nullptr);
+    const WidgetCard plain("Feuchte", "40", false, nullptr);
+    EXPECT_EQ(cards[1]->height(), plain.sizeHint().height());
+    EXPECT_GT(cards[0]->height(), cards[1]->height());
 }
 
 TEST_F(Window, AMissingStoreShowsOneCardSayingSo)
