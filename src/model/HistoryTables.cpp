@@ -35,8 +35,7 @@ HistoryQueries::~HistoryQueries()
     sqlite3_finalize(selectPoints_);
 }
 
-std::vector<HistoryPoint> HistoryQueries::points(const HistorySeries& series, const HistoryTier& tier,
-                                                 double sinceUnix)
+std::vector<HistoryPoint> HistoryQueries::points(const HistorySeries& series, const HistoryTier& tier, double sinceUnix)
 {
     std::vector<HistoryPoint> points;
     if (selectPoints_ == nullptr

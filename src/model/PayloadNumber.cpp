@@ -274,8 +274,8 @@ private:
 
     bool literal()
     {
-        for (const std::string_view word : {std::string_view("true"), std::string_view("false"),
-                                            std::string_view("null")}) {
+        for (const std::string_view word :
+             {std::string_view("true"), std::string_view("false"), std::string_view("null")}) {
             if (static_cast<std::size_t>(end_ - p_) >= word.size()
                 && std::string_view(reinterpret_cast<const char*>(p_), word.size()) == word) {
                 p_ += word.size();
@@ -530,9 +530,8 @@ private:
                 if (!negative) {
                     return found(true, static_cast<double>(magnitude));
                 }
-                const std::int64_t signedValue = magnitude == kMinMagnitude
-                                                     ? std::numeric_limits<std::int64_t>::min()
-                                                     : -static_cast<std::int64_t>(magnitude);
+                const std::int64_t signedValue = magnitude == kMinMagnitude ? std::numeric_limits<std::int64_t>::min()
+                                                                            : -static_cast<std::int64_t>(magnitude);
                 return found(true, static_cast<double>(signedValue));
             }
         }

@@ -258,9 +258,9 @@ std::vector<HistoryPoint> SharedStore::loadHistory(const HistorySeries& series, 
             continue;
         }
         const auto bucket = kept->first.bucket;
-        const auto place = std::lower_bound(points.begin(), points.end(), bucket, [&](const HistoryPoint& point, auto b) {
-            return historyBucket(tier, point.time) < b;
-        });
+        const auto place =
+            std::lower_bound(points.begin(), points.end(), bucket,
+                             [&](const HistoryPoint& point, auto b) { return historyBucket(tier, point.time) < b; });
         if (place != points.end() && historyBucket(tier, place->time) == bucket) {
             mergeHistoryPoint(*place, kept->second);
         } else {

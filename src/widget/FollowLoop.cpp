@@ -168,8 +168,9 @@ private:
     {
         throttle_.rendered(now);
         StoreContents contents;
+        const double nowUnix = unixNow();
         if (reader_) {
-            contents = reader_->read();
+            contents = reader_->read(historyRequestFor(options_, nowUnix));
         }
         if (contents.status == StoreStatus::busy && (printedOnce_ || options_.changedFrom)) {
             // Keep what is shown; the writer lets go soon.
@@ -177,7 +178,7 @@ private:
             return true;
         }
         const std::string path = reader_ ? reader_->path().string() : std::string();
-        const Snapshot snapshot = makeSnapshot(contents, path, unixNow(), options_.staleAfterSeconds);
+        const Snapshot snapshot = makeSnapshot(contents, path, nowUnix, options_.staleAfterSeconds);
         std::string line = widget::render(snapshot, options_.format);
         if (options_.changedFrom) {
             // The caller shows the snapshot with that digest: one line once

@@ -16,10 +16,15 @@ std::string renderStore(StoreReader* reader, const WidgetOptions& options, doubl
 {
     StoreContents contents;  // missing
     if (reader != nullptr) {
-        contents = reader->read();
+        contents = reader->read(historyRequestFor(options, nowUnix));
     }
     const std::string path = reader != nullptr ? reader->path().string() : std::string("$HOME/.local/share");
     return render(makeSnapshot(contents, path, nowUnix, options.staleAfterSeconds), options.format);
+}
+
+HistoryRequest historyRequestFor(const WidgetOptions& options, double nowUnix)
+{
+    return {nowUnix, options.historySeconds, options.trend};
 }
 
 double unixNow()

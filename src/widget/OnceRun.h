@@ -20,6 +20,9 @@ namespace telvane::widget {
 // wall-clock time `nowUnix`.
 [[nodiscard]] std::string renderStore(StoreReader* reader, const WidgetOptions& options, double nowUnix);
 
+// What a read at `nowUnix` takes of the history for `options`.
+[[nodiscard]] HistoryRequest historyRequestFor(const WidgetOptions& options, double nowUnix);
+
 // The wall clock in Unix seconds.
 [[nodiscard]] double unixNow();
 

@@ -3,6 +3,7 @@
 #include "model/JsonPath.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_map>
 
 namespace telvane::widget {
@@ -23,6 +24,33 @@ const MQTTMessage* latestMessage(const std::vector<MQTTMessage>& messages, const
     const auto found = std::find_if(messages.begin(), messages.end(),
                                     [&](const MQTTMessage& message) { return message.topic == topic; });
     return found == messages.end() ? nullptr : &*found;
+}
+
+// Rising or falling when the newest value of the last hour is at least 1% of
+// the day's range away from the oldest; a series without a range does not
+// move.
+std::optional<Trend> trendOf(const SeriesHistory& history)
+{
+    if (!history.hourFirst || !history.hourLast || !history.dayRange) {
+        return std::nullopt;
+    }
+    const double change = history.hourLast->value - history.hourFirst->value;
+    const double range = history.dayRange->max - history.dayRange->min;
+    if (change == 0 || std::fabs(change) < 0.01 * range) {
+        return Trend::steady;
+    }
+    return change > 0 ? Trend::rising : Trend::falling;
+}
+
+void setHistory(Entry& entry, const StoreContents& contents, const HistorySeries& series)
+{
+    const auto found = contents.history.find(series);
+    if (found == contents.history.end()) {
+        return;
+    }
+    entry.history = found->second.points;
+    entry.historyRange = historyRange(entry.history);
+    entry.trend = trendOf(found->second);
 }
 
 std::vector<Entry> itemEntries(const StoreContents& contents, double nowUnix, double staleAfterSeconds)
@@ -46,6 +74,7 @@ std::vector<Entry> itemEntries(const StoreContents& contents, double nowUnix, do
             }
             setAge(entry, *message, nowUnix, staleAfterSeconds);
         }
+        setHistory(entry, contents, {item.topic, item.jsonPath});
         entries.push_back(std::move(entry));
     }
     return entries;
@@ -63,6 +92,7 @@ std::vector<Entry> messageEntries(const StoreContents& contents, double nowUnix,
         entry.topic = message.topic;
         entry.value = message.payload;
         setAge(entry, message, nowUnix, staleAfterSeconds);
+        setHistory(entry, contents, {message.topic, ""});
         entries.push_back(std::move(entry));
     }
     return entries;
@@ -76,6 +106,7 @@ Snapshot makeSnapshot(const StoreContents& contents, const std::string& storePat
     Snapshot snapshot;
     snapshot.storePath = storePath;
     snapshot.nowUnix = nowUnix;
+    snapshot.hasHistory = contents.hasHistory;
     switch (contents.status) {
     case StoreStatus::missing: snapshot.state = SnapshotState::missing; return snapshot;
     case StoreStatus::busy:

@@ -44,6 +44,7 @@ struct Snapshot {
     std::string reason;  // German, for missing and error
     std::string storePath;
     double nowUnix = 0;
+    bool hasHistory = false;  // the read asked for points (StoreContents::hasHistory)
     std::vector<Entry> entries;
 };
 

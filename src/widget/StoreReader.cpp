@@ -1,5 +1,6 @@
 #include "widget/StoreReader.h"
 
+#include "model/HistoryTables.h"
 #include "model/JsonText.h"
 #include "model/StoreSchema.h"
 
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <string_view>
 
 namespace telvane::widget {
@@ -74,12 +76,53 @@ void decodeDocument(std::string_view key, sqlite3_stmt* row, StoreContents& cont
     }
 }
 
+// The series the snapshot of `contents` shows: a display item's topic and
+// path, or without display items each stored message's topic.
+std::set<HistorySeries> shownSeries(const StoreContents& contents)
+{
+    std::set<HistorySeries> shown;
+    for (const auto& item : contents.displayItems) {
+        shown.insert({item.topic, item.jsonPath});
+    }
+    if (contents.displayItems.empty()) {
+        for (const auto& message : contents.messages) {
+            shown.insert({message.topic, ""});
+        }
+    }
+    return shown;
+}
+
+constexpr double kTrendSpan = 3600;
+constexpr double kTrendRangeSpan = 86400;
+
+SeriesHistory readSeries(HistoryQueries& queries, const HistorySeries& series, const HistoryRequest& request)
+{
+    SeriesHistory history;
+    if (request.spanSeconds) {
+        const auto& tier = historyTierForSpan(*request.spanSeconds);
+        history.points =
+            thinHistory(queries.points(series, tier, request.nowUnix - *request.spanSeconds), kMaxHistoryPoints);
+    }
+    if (request.trend) {
+        const auto hour = queries.points(series, historyTierForSpan(kTrendSpan), request.nowUnix - kTrendSpan);
+        if (hour.size() >= 2) {
+            history.hourFirst = hour.front();
+            history.hourLast = hour.back();
+            const auto day =
+                queries.points(series, historyTierForSpan(kTrendRangeSpan), request.nowUnix - kTrendRangeSpan);
+            history.dayRange = historyRange(day);
+        }
+    }
+    return history;
+}
+
 }  // namespace
 
 struct StoreReader::Connection {
     sqlite3* db = nullptr;
     sqlite3_stmt* selectDocuments = nullptr;
     sqlite3_stmt* dataVersion = nullptr;
+    std::unique_ptr<HistoryQueries> history;
     dev_t device = 0;
     ino_t inode = 0;
 
@@ -88,6 +131,7 @@ struct StoreReader::Connection {
     Connection& operator=(const Connection&) = delete;
     ~Connection()
     {
+        history.reset();
         sqlite3_finalize(selectDocuments);
         sqlite3_finalize(dataVersion);
         sqlite3_close_v2(db);
@@ -158,7 +202,7 @@ bool StoreReader::openIfNeeded(StoreContents& contents)
     return true;
 }
 
-StoreContents StoreReader::read()
+StoreContents StoreReader::read(const HistoryRequest& history)
 {
     StoreContents contents;
     if (!openIfNeeded(contents)) {
@@ -184,6 +228,11 @@ StoreContents StoreReader::read()
         }
     }
     contents.status = StoreStatus::ok;
+    // The history from the same commit as the documents: one read transaction.
+    const bool withHistory = history.spanSeconds || history.trend;
+    if (withHistory) {
+        (void)sqlite3_exec(connection.db, "BEGIN", nullptr, nullptr, nullptr);
+    }
     int stepped = SQLITE_ROW;
     while ((stepped = sqlite3_step(connection.selectDocuments)) == SQLITE_ROW) {
         const auto* key = reinterpret_cast<const char*>(sqlite3_column_text(connection.selectDocuments, 0));
@@ -192,6 +241,18 @@ StoreContents StoreReader::read()
         }
     }
     sqlite3_reset(connection.selectDocuments);
+    if (withHistory) {
+        if (stepped == SQLITE_DONE) {
+            if (!connection.history) {
+                connection.history = std::make_unique<HistoryQueries>(connection.db);
+            }
+            contents.hasHistory = history.spanSeconds.has_value();
+            for (const auto& series : shownSeries(contents)) {
+                contents.history.emplace(series, readSeries(*connection.history, series, history));
+            }
+        }
+        (void)sqlite3_exec(connection.db, "COMMIT", nullptr, nullptr, nullptr);
+    }
     if (stepped != SQLITE_DONE) {
         const StoreStatus status = isBusy(stepped) ? StoreStatus::busy : StoreStatus::error;
         if (status == StoreStatus::error) {

@@ -38,8 +38,8 @@ struct HistoryRequest {
 // The history of one series as a read found it.
 struct SeriesHistory {
     std::vector<HistoryPoint> points;  // oldest first, at most kMaxHistoryPoints
-    // For the trend: the oldest and newest point of the last hour (the same
-    // point when only one exists), and the range of the last 24 hours.
+    // For the trend: the oldest and newest point of the last hour and the
+    // range of the last 24 hours; none with fewer than two points in the hour.
     std::optional<HistoryPoint> hourFirst;
     std::optional<HistoryPoint> hourLast;
     std::optional<HistoryRange> dayRange;
@@ -56,6 +56,7 @@ struct StoreContents {
     // Only what the read's HistoryRequest asked for; a store without the
     // history tables has none.
     std::map<HistorySeries, SeriesHistory> history;
+    bool hasHistory = false;  // the request had a span: each shown series has its points, maybe none
 };
 
 struct StoreVersion {

@@ -146,6 +146,27 @@ OutJson optionalNumber(const std::optional<double>& value)
     return value ? OutJson(*value) : OutJson(nullptr);
 }
 
+void addHistory(OutJson& json, const Entry& entry)
+{
+    OutJson points = OutJson::array();
+    for (const auto& point : entry.history) {
+        points.push_back(OutJson::array({point.time, point.value}));
+    }
+    json["history"] = std::move(points);
+    json["historyMin"] = entry.historyRange ? OutJson(entry.historyRange->min) : OutJson(nullptr);
+    json["historyMax"] = entry.historyRange ? OutJson(entry.historyRange->max) : OutJson(nullptr);
+}
+
+const char* trendMark(Trend trend)
+{
+    switch (trend) {
+    case Trend::rising: return " \xE2\x86\x91";   // " ↑"
+    case Trend::falling: return " \xE2\x86\x93";  // " ↓"
+    case Trend::steady: break;
+    }
+    return " \xE2\x86\x92";  // " →"
+}
+
 OutJson jsonOf(const Snapshot& snapshot)
 {
     OutJson json;
@@ -166,6 +187,9 @@ OutJson jsonOf(const Snapshot& snapshot)
         e["age"] = entry.ageSeconds ? OutJson(std::floor(*entry.ageSeconds)) : OutJson(nullptr);
         e["ageText"] = entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string();
         e["stale"] = entry.isStale;
+        if (snapshot.hasHistory) {
+            addHistory(e, entry);
+        }
         entries.push_back(std::move(e));
     }
     json["entries"] = std::move(entries);
@@ -203,7 +227,11 @@ std::string renderJson(const Snapshot& snapshot)
 
 std::string barValueText(const Entry& entry, std::size_t maxLength)
 {
-    return entry.value ? cutText(oneLine(*entry.value), maxLength) : std::string(kNoValue);
+    std::string text = entry.value ? cutText(oneLine(*entry.value), maxLength) : std::string(kNoValue);
+    if (entry.trend) {
+        text += trendMark(*entry.trend);
+    }
+    return text;
 }
 
 std::string barEntryText(const Entry& entry, std::size_t maxLength)

@@ -12,8 +12,12 @@
 //   something is stale or wrong, color.
 // - json: the whole snapshot for scripts, with a digest of what it shows.
 //
-// Bars get one-line values cut to `maxLength` with "…" and "(3 h)" after a
-// stale value; tooltips and json carry whole values and every entry's age.
+// Bars get one-line values cut to `maxLength` with "…", the trend mark
+// ("↑", "↓", "→") when the snapshot has one, and "(3 h)" after a stale
+// value: "Temperatur: 21.5 ↑ (3 h)". Tooltips and json carry whole values
+// and every entry's age; json with a history read also each entry's
+// "history" ([[unixTime, value], ...], oldest first), "historyMin" and
+// "historyMax" (null without points).
 
 #include "widget/Snapshot.h"
 
@@ -50,7 +54,8 @@ struct FormatOptions {
 
 // "Temperatur: 21.5 (3 h)", one line, value cut to `maxLength`.
 [[nodiscard]] std::string barEntryText(const Entry& entry, std::size_t maxLength);
-// The entry's value as bars show it, cut to `maxLength`; "–" for none.
+// The entry's value as bars show it, cut to `maxLength`, with its trend
+// mark; "–" for none.
 [[nodiscard]] std::string barValueText(const Entry& entry, std::size_t maxLength);
 
 }  // namespace telvane::widget

@@ -51,8 +51,8 @@ std::optional<std::size_t> parseCount(const std::string& text)
 
 // Options that take a value, and whether it was given inline (--x=v).
 const std::vector<std::string> kValueOptions{
-    "--format",      "--separator",   "--stale-after",      "--tick",       "--store",       "--max-length",
-    "--stale-color", "--error-color", "--quit-after-shown", "--screenshot", "--changed-from"};
+    "--format",      "--separator",   "--stale-after",      "--tick",       "--store",        "--max-length",
+    "--stale-color", "--error-color", "--quit-after-shown", "--screenshot", "--changed-from", "--history"};
 
 bool takesValue(const std::string& name)
 {
@@ -129,6 +129,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 return usageError("invalid duration for " + name + ": '" + *value + "'");
             }
             (name == "--tick" ? options.tickSeconds : options.staleAfterSeconds) = *seconds;
+        } else if (name == "--history") {
+            const auto seconds = parseDuration(*value);
+            if (!seconds || *seconds <= 0) {
+                return usageError("invalid duration for --history: '" + *value + "'");
+            }
+            options.historySeconds = *seconds;
+        } else if (name == "--trend") {
+            options.trend = true;
         } else if (name == "--store") {
             if (value->empty()) {
                 return usageError("--store needs a path");
@@ -169,6 +177,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
         return usageError("--lines works only with --once and --format text");
     }
     options.format.lines = lines;
+    if (options.historySeconds && options.format.format != Format::json) {
+        return usageError("--history works only with --format json");
+    }
+    if (options.trend && (options.mode == Mode::window || options.format.format == Format::json)) {
+        return usageError("--trend works only with the text formats (text, waybar, polybar, i3blocks)");
+    }
     if (options.changedFrom && (options.mode != Mode::follow || options.format.format != Format::json)) {
         return usageError("--changed-from works only with --follow and --format json");
     }
@@ -219,12 +233,19 @@ Options:
                            i3blocks (default #888888)
       --error-color=COLOR  colour when the store is missing or unreadable
                            (default #e01b24)
+      --history=TIME       with --format json: add each entry's kept values of
+                           the last TIME (at most 7d), at most 300 points
+      --trend              with the text formats: "↑", "↓" or "→" after each
+                           value, how it moved over the last hour (a change
+                           under 1% of the day's range is "→"); nothing with
+                           fewer than two values in the hour
       --store=PATH         read this store instead of Telvane's default one
   -h, --help               show this help and exit
       --version            show the version and exit
 
 Formats:
-  text      Temperatur: 21.5  Wind: 7.2 (3 h)
+  text      Temperatur: 21.5  Wind: 7.2 (3 h); with --trend
+            Temperatur: 21.5 ↑  Wind: 7.2 → (3 h)
   waybar    {"text": ..., "tooltip": ..., "class": ["telvane", STATE],
             "alt": STATE}; Pango markup with the data escaped and stale
             entries in <span foreground="#888888">...</span>
@@ -232,7 +253,9 @@ Formats:
   i3blocks  {"full_text": ..., "short_text": values only, "color": ...}
   json      {"state": STATE, "entries": [{"label", "value", "text",
             "topic", "path", "received", "age", "ageText", "stale"}],
-            "digest": ..., ...}
+            "digest": ..., ...}; with --history each entry also has
+            "history": [[UNIXTIME, VALUE], ...] (oldest first),
+            "historyMin" and "historyMax" (null without points)
   STATE is ok, stale, empty, missing or error.
 )";
 }

@@ -20,6 +20,9 @@ struct WidgetOptions {
     double staleAfterSeconds = 3600;  // 0: never stale
     double tickSeconds = 30;
     std::optional<std::filesystem::path> storePath;  // none: the default store
+    // --history (json only): each entry's points over this many seconds.
+    std::optional<double> historySeconds;
+    bool trend = false;  // --trend (the text formats): a mark after each value
     // --changed-from: --follow prints only the first snapshot whose digest
     // differs from this one, then ends.
     std::optional<std::string> changedFrom;

@@ -120,7 +120,9 @@ TEST(PayloadNumberTest, AWholePayloadCountsOnlyAsABareNumber)
         {R"("21.5")", kNotJSON},
         {"true", kNotJSON},
         {"0x10", kNotJSON},
-        {"\xEF\xBB\xBF" "1", kNotJSON},
+        {"\xEF\xBB\xBF"
+         "1",
+         kNotJSON},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(findPayloadNumber(c.payload, PayloadPath::wholePayload()), c.expected) << c.payload;
