@@ -151,10 +151,15 @@ TEST_F(Window, ACardWithKeptPointsShowsItsDayUnderTheValueAndOthersKeepTheirHeig
 {
     Snapshot snapshot;
     snapshot.nowUnix = test::kNow;
-    auto& warm = snapshot.entries.emplace_back(Entry{.label = "Temperatur", .value = "21.5", .topic = "t"});
+    Entry warm;
+    warm.label = "Temperatur";
+    warm.value = "21.5";
     warm.history = {point(test::kNow - 7200, 17.2, 17.2, 19), point(test::kNow - 60, 21.5, 20, 21.5)};
     warm.historyRange = HistoryRange{17.2, 21.5};
-    snapshot.entries.push_back(Entry{.label = "Feuchte", .value = "40", .topic = "h"});
+    Entry humid;
+    humid.label = "Feuchte";
+    humid.value = "40";
+    snapshot.entries = {warm, humid};
     WidgetWindow window(settingsPath_);
     window.showSnapshot(snapshot);
     window.show();
