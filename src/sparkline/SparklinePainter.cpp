@@ -32,8 +32,7 @@ public:
           range_(range),
           fromUnix_(fromUnix),
           toUnix_(toUnix)
-    {
-    }
+    {}
 
     [[nodiscard]] double x(double unixTime) const
     {

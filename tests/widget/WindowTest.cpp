@@ -3,9 +3,10 @@
 // the sparkline both Qt programs draw, read back pixel by pixel.
 
 #include "WidgetStore.h"
+#include "model/HistoryTables.h"
 #include "platform/DBusReloadSignal.h"
-#include "support/TempDir.h"
 #include "sparkline/Sparkline.h"
+#include "support/TempDir.h"
 #include "widget/window/WidgetCard.h"
 #include "widget/window/WidgetWindow.h"
 #include "widget/window/WindowFollower.h"
@@ -129,6 +130,13 @@ TEST_F(Window, ShowsACardPerItemAndFollowsTheReloadSignal)
         {MQTTMessage{"home/room", R"({"t":21.5,"h":40})", Date::now()}},
         {MQTTDisplayItem::make("home/room", "Temperatur", "t"), MQTTDisplayItem::make("home/room", "Feuchte", "h"),
          MQTTDisplayItem::make("home/none", "Keller", "t")});
+    // Points of the temperature only: the humidity's card stays as it was.
+    const auto temperatureAgo = [](double secondsAgo, double value) {
+        const double time = Date::now().unixSeconds() - secondsAgo;
+        return HistoryRow{{{"home/room", "t"}, kCoarseTier.id, historyBucket(kCoarseTier, time)}, point(time, value)};
+    };
+    store_.telvane().appendMessages({MQTTMessage{"home/room", R"({"t":21.5,"h":40})", Date::now()}}, 50,
+                                    {temperatureAgo(26 * 3600, 30), temperatureAgo(3600, 19), temperatureAgo(0, 21.5)});
     WidgetWindow window(settingsPath_);
     WidgetOptions options;
     WindowFollower follower(options, store_.path(), DBusReloadSignal::sessionBusAddress(),
@@ -137,13 +145,16 @@ TEST_F(Window, ShowsACardPerItemAndFollowsTheReloadSignal)
     window.show();
     EXPECT_EQ(cardTexts(window, "cardLabel"), (QStringList{"Temperatur", "Feuchte", "Keller"}));
     EXPECT_EQ(cardTexts(window, "cardValue"), (QStringList{"21.5", "40", "\u2013"}));
+    EXPECT_EQ(cardTexts(window, "cardRange"), QStringList{"min 19 \u00B7 max 21.5"}) << "the last 24 hours only";
     EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(window.testAttribute(Qt::WA_TranslucentBackground));
 
     DBusReloadSignal reload(DBusReloadSignal::sessionBusAddress());
-    store_.telvane().appendMessages({MQTTMessage{"home/room", R"({"t":22,"h":41})", Date::now()}}, 50);
+    store_.telvane().appendMessages({MQTTMessage{"home/room", R"({"t":22,"h":41})", Date::now()}}, 50,
+                                    {temperatureAgo(0, 22)});
     reload.emitReload();
     QTRY_COMPARE_WITH_TIMEOUT(cardTexts(window, "cardValue"), (QStringList{"22", "41", "\u2013"}), 5000);
+    EXPECT_EQ(cardTexts(window, "cardRange"), QStringList{"min 19 \u00B7 max 22"});
     EXPECT_FALSE(::testing::Test::HasFailure());
 }
 

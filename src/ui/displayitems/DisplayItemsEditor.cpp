@@ -219,7 +219,6 @@ void DisplayItemsEditor::removeItem(const std::string& id)
     window_.reloadWidgets();
 }
 
-
 const DisplayItemsEditor::ItemHistory& DisplayItemsEditor::itemHistory(const MQTTDisplayItem& item, double nowUnix)
 {
     const auto& messages = *window_.messagesSnapshot();
