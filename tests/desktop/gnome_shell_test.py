@@ -21,8 +21,8 @@ TEMPERATURE = {"label": "Temperatur", "topic": "home/t", "path": "temperature"}
 WIND = {"label": "Wind", "topic": "home/w", "path": "speed"}
 
 
-def seeded(store, items, messages):
-    seed_store.write(store, {"items": items, "messages": messages})
+def seeded(store, items, messages, history=()):
+    seed_store.write(store, {"items": items, "messages": messages, "history": list(history)})
     seed_store.reload_signal()
 
 
@@ -48,19 +48,21 @@ class GnomeShellExtensionTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.session.close()
 
-    def show(self, items, messages, expected_bar):
-        seeded(self.store, items, messages)
+    def show(self, items, messages, expected_bar, history=()):
+        seeded(self.store, items, messages, history)
         self.assertEqual(self.shell.wait_for_bar(expected_bar), expected_bar)
 
     def test_bar_and_menu_show_the_entries_with_stale_ones_greyed(self):
         self.show([TEMPERATURE, WIND], [message("home/t", "temperature", 21.5, age=30),
                                         message("home/w", "speed", 7.2, age=7200)],
-                  ["Temperatur: 21.5", "Wind: 7.2"])
+                  ["Temperatur: 21.5", "Wind: 7.2"],
+                  history=[{"topic": "home/t", "path": "temperature", "points": [[90000, 30], [3600, 19], [30, 21.5]]}])
         fresh, stale = find_all(self.shell.indicator(), lambda node: node.getRoleName() == "label")
         self.assertLess(self.shell.brightest(stale), self.shell.brightest(fresh) - 0.2)
         try:
             rows = self.shell.open_menu()
-            self.assertEqual(rows, [["Telvane öffnen"], ["Temperatur: 21.5", "gerade eben"], ["Wind: 7.2", "vor 2 h"]])
+            self.assertEqual(rows, [["Telvane öffnen"], ["Temperatur: 21.5", "24 h: min 19 · max 21.5", "gerade eben"],
+                                    ["Wind: 7.2", "vor 2 h"]])
         finally:
             self.shell.close_menu()
 

@@ -9,9 +9,11 @@ send Telvane's reload signal.
 SPEC is JSON:
     {"items":    [{"label": "Temperatur", "topic": "home/t", "path": "temperature"}],
      "messages": [{"topic": "home/t", "payload": "{\\"temperature\\": 21.5}", "age": 30}],
-     "labels":   {"home/t": "Wohnzimmer"}}
+     "labels":   {"home/t": "Wohnzimmer"},
+     "history":  [{"topic": "home/t", "path": "temperature", "points": [[3600, 19.5], [0, 21.5]]}]}
 
-"age" is seconds before now. Without "items" the widget shows the messages.
+"age" is seconds before now, as is the first number of each history point
+(its value the second). Without "items" the widget shows the messages.
 The documents are written in the store's own format (seconds since 2001,
 JSON with the escaped "/"), in one transaction, so a reader sees all or none.
 """
@@ -25,6 +27,8 @@ import time
 import uuid
 
 SECONDS_1970_TO_2001 = 978307200.0
+# The history's tiers: (id, seconds per point).
+HISTORY_TIERS = ((0, 10), (1, 300))
 
 
 def encode(document):
@@ -50,9 +54,32 @@ def write(store, spec):
             db.execute("CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value)")
             for key, document in (("config", config), ("messages", messages), ("displayItems", items)):
                 db.execute("INSERT OR REPLACE INTO defaults(key, value) VALUES(?, ?)", (key, encode(document)))
+            write_history(db, spec.get("history", []), now)
     finally:
         db.close()
     os.chmod(store, 0o600)
+
+
+def write_history(db, series_list, now):
+    """The points of each series, one per interval in every tier, replacing
+    those stored before."""
+    if not series_list:
+        return
+    db.execute("CREATE TABLE IF NOT EXISTS historySeries(id INTEGER PRIMARY KEY, topic TEXT NOT NULL, "
+               "path TEXT NOT NULL, UNIQUE(topic, path))")
+    db.execute("CREATE TABLE IF NOT EXISTS historyPoints(series INTEGER NOT NULL, tier INTEGER NOT NULL, "
+               "bucket INTEGER NOT NULL, time REAL NOT NULL, value REAL NOT NULL, min REAL, max REAL, "
+               "PRIMARY KEY(series, tier, bucket)) WITHOUT ROWID")
+    db.execute("DELETE FROM historyPoints")
+    for series in series_list:
+        db.execute("INSERT OR IGNORE INTO historySeries(topic, path) VALUES(?, ?)", (series["topic"], series["path"]))
+        [series_id] = db.execute("SELECT id FROM historySeries WHERE topic = ? AND path = ?",
+                                 (series["topic"], series["path"])).fetchone()
+        for age, value in series["points"]:
+            time_ = now - age
+            for tier, interval in HISTORY_TIERS:
+                db.execute("INSERT OR REPLACE INTO historyPoints(series, tier, bucket, time, value) "
+                           "VALUES(?, ?, ?, ?, ?)", (series_id, tier, int(time_ // interval), time_, value))
 
 
 def reload_signal():
