@@ -24,7 +24,10 @@ VALUES = {  # two display items, the second older than the widget's hour: stale
     "items": [{"label": "Temperatur", "topic": "home/t", "path": "temperature"},
               {"label": "Wind", "topic": "home/w", "path": "speed"}],
     "messages": [{"topic": "home/t", "payload": '{"temperature": 21.5}', "age": 300},
-                 {"topic": "home/w", "payload": '{"speed": 7.2}', "age": 7200}]}
+                 {"topic": "home/w", "payload": '{"speed": 7.2}', "age": 7200}],
+    # The temperature's last day, drawn on the desktop only; a day ago is out.
+    "history": [{"topic": "home/t", "path": "temperature",
+                 "points": [[90000, 30], [72000, 19], [3600, 20.5], [300, 21.5]]}]}
 CHANGED = dict(VALUES, messages=[dict(VALUES["messages"][0], payload='{"temperature": 22.5}', age=0),
                                  VALUES["messages"][1]])
 # Raw messages named by their topic labels, newest first.
@@ -100,6 +103,10 @@ class Form:
             self.assertFalse(ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah, "%r covers %r" % (a, b))
         fresh, stale = self.shows("Temperatur", "21.5")[-1], self.shows("Wind", "7.2")[-1]
         self.assertGreater(ink(shot, boxes[fresh])[1] - ink(shot, boxes[stale])[1], 0.2, "stale is not greyed")
+        for range_text in self.ranges:  # with the day's line between value and range
+            value, below = boxes[fresh], boxes[range_text]
+            between = (value[0], value[1] + value[3], below[0] + below[2] - value[0], below[1] - value[1] - value[3])
+            self.assertGreater(ink(shot, between)[0], between[2] // 2, "no line under the value")
 
     def test_a_stored_change_shows_within_two_seconds(self):
         self.session.seed(VALUES, reload=True)
@@ -135,13 +142,14 @@ class Form:
 
 
 class DesktopForm(Form, unittest.TestCase):
-    ages, shows = ("vor 5 min", "vor 2 h"), staticmethod(lambda label, value: (label, value))
+    ages, shows = ("vor 5 min", "vor 2 h", "min 19 \u00b7 max 21.5"), staticmethod(lambda label, value: (label, value))
+    ranges = ("min 19 \u00b7 max 21.5",)
 
 
 class PanelForm(Form, unittest.TestCase):
     # plasmoidviewer, unlike a panel, keeps an applet at the width it first
     # asked for: it starts with the widest line, in a window wide enough.
-    arguments, first, ages = ["-f", "horizontal", "-s", "1280x300"], HOSTILE, ()
+    arguments, first, ages, ranges = ["-f", "horizontal", "-s", "1280x300"], HOSTILE, (), ()
     shows = staticmethod(lambda label, value: (label + ": " + value,))
 
     def test_tooltip_lists_each_entry_with_its_whole_value_and_age(self):
