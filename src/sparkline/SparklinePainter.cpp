@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace telvane {
 
@@ -96,6 +97,14 @@ void paintSparkline(QPainter& painter, const QRectF& rect, std::span<const Histo
     const auto range = historyRange(points);
     if (!range || !allFinite(points) || rect.isEmpty()) {
         return;
+    }
+    // More points than pixels across only cost stroking time: merged a run
+    // per pixel, the band still holds each run's spike.
+    const auto columns = static_cast<std::size_t>(std::max(2.0, rect.width()));
+    std::vector<HistoryPoint> thinned;
+    if (points.size() > columns) {
+        thinned = thinHistory({points.begin(), points.end()}, columns);
+        points = thinned;
     }
     // Inset by half the line, so that the top and bottom values are not cut.
     const QRectF area = rect.adjusted(kDotRadius, kDotRadius, -kDotRadius, -kDotRadius);
