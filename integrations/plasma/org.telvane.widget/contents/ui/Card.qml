@@ -67,10 +67,10 @@ Rectangle {
             leftMargin: card.padding; rightMargin: card.padding
             bottomMargin: card.noteRowShown ? PlasmaCore.Units.smallSpacing : card.padding
         }
-        height: card.unit * 1.5
+        height: card.unit
         visible: card.history.length > 0
                  && card.height >= 2 * card.padding + labelText.implicitHeight + noteText.implicitHeight
-                                   + 2.5 * card.unit + height
+                                   + 1.5 * card.unit + height
         points: card.history
         low: card.historyLow
         high: card.historyHigh
