@@ -6,13 +6,15 @@
 //        the socket takes them; the subscriber alone is the limit.
 // Run 2: a real mosquitto between our publisher and the subscriber; the
 //        broker is the limit and the subscriber has to keep up with it.
-// Each for (a) 1,000 topics that are only discovered and (b) 10 configured
-// topics (each message stored and a reload requested).
+// Each for (a) 1,000 topics that are only discovered, (b) 10 configured
+// topics (each message stored and a reload requested) and (c) the same 10
+// topics each a display item, so that every message also adds to the kept
+// history; (c) measures (b) again in the same run as its baseline.
 // Run 3: one bulk transfer (a 20 MB payload, say) read through the transport
 //        in the client's read size, against a blocking read() loop of the
 //        same size: reading a busy stream in gathered pieces must not slow it.
 //
-// Usage: ingest_bench [--count N] [--broker-count N] [--version 4|5] [--runs 1a,1b,2a,2b,3]
+// Usage: ingest_bench [--count N] [--broker-count N] [--version 4|5] [--runs 1a,1b,1c,2a,2b,2c,3]
 
 #include "model/SharedStore.h"
 #include "mqtt/MQTTClient.h"
@@ -59,11 +61,13 @@ struct Scenario {
     const char* name;
     long topics;
     const char* prefix;
-    bool configured;  // every topic of the stream is a configured topic
+    bool configured;     // every topic of the stream is a configured topic
+    bool items = false;  // and a display item of the payloads' number {"v":i}
 };
 
 const Scenario kDiscovered{"(a) 1000 discovered topics", 1000, "bench/t", false};
 const Scenario kStored{"(b) 10 configured topics", 10, "bench/c", true};
+const Scenario kShown{"(c) 10 configured topics, each a display item", 10, "bench/c", true, true};
 
 struct Measurement {
     bool ok = false;
@@ -190,6 +194,13 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
             config.topics.push_back(std::string(scenario.prefix) + "/" + std::to_string(i));
         }
     }
+    if (scenario.items) {
+        std::vector<MQTTDisplayItem> items;
+        for (const auto& topic : config.topics) {
+            items.push_back(MQTTDisplayItem::make(topic, topic, "v"));
+        }
+        store.saveDisplayItems(items);
+    }
     config.topics.push_back(kEndTopic);
     store.saveConfig(config);
 
@@ -309,6 +320,15 @@ void printRow(const char* who, const Measurement& m, long sent)
                 m.cpuPer100k(), m.received, sent, m.seconds, m.ok ? "" : "  (INCOMPLETE)");
 }
 
+// For a scenario with display items: the same stream without them.
+void printItemsRatio(const Measurement& withItems, const Measurement& without)
+{
+    printRow("without items", without, without.received);
+    const double ratio = without.rate() > 0 ? withItems.rate() / without.rate() : 0;
+    const double cpu = without.cpuPer100k() > 0 ? withItems.cpuPer100k() / without.cpuPer100k() : 0;
+    std::printf("  ratio with/without display items: rate %.2fx (target >= 0.9), CPU per message %.2fx\n", ratio, cpu);
+}
+
 void printRatios(const Measurement& telvane, const Measurement& baseline)
 {
     const double rateRatio = baseline.rate() > 0 ? telvane.rate() / baseline.rate() : 0;
@@ -330,9 +350,19 @@ void runStreamer(const Scenario& scenario, long count, int version)
     const auto baseline = measureMosquittoSub(streamer.port, version, count, timeout, std::nullopt);
     test::reapProcess(streamer.pid, std::chrono::seconds(10));
 
+    Measurement withoutItems;
+    if (scenario.items) {
+        streamer = startStreamer(dir, scenario, count);
+        withoutItems = measureTelvane(streamer.port, kStored, version, count, false, timeout);
+        test::reapProcess(streamer.pid, std::chrono::seconds(10));
+    }
+
     printRow("Telvane", telvane, count);
     printRow("mosquitto_sub", baseline, count);
     printRatios(telvane, baseline);
+    if (scenario.items) {
+        printItemsRatio(telvane, withoutItems);
+    }
     if (scenario.configured) {
         std::printf("  stored messages/s: %.0f (target >= 20000)\n", telvane.rate());
     } else {
@@ -392,9 +422,23 @@ void runBroker(const Scenario& scenario, long count, int version)
     }
     baseline.seconds -= 0.5;
 
+    Measurement withoutItems;
+    if (scenario.items) {
+        std::thread publishing([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            (void)test::runProcess(publisher, std::chrono::seconds(300));
+        });
+        withoutItems = measureTelvane(broker.port(), kStored, version, count, true, timeout);
+        publishing.join();
+        withoutItems.seconds -= 0.5;
+    }
+
     printRow("Telvane", telvane, count);
     printRow("mosquitto_sub", baseline, count);
     printRatios(telvane, baseline);
+    if (scenario.items) {
+        printItemsRatio(telvane, withoutItems);
+    }
     if (telvane.received > count + 1) {  // the end marker may come twice as well
         // MQTT 5.0 lets a broker send a message once per matching
         // subscription, and Telvane subscribes to its topics and to "#".
@@ -559,7 +603,7 @@ int main(int argc, char** argv)
     long count = 1'000'000;
     long brokerCount = 200'000;
     int version = 4;
-    std::string runs = "1a,1b,2a,2b,3";
+    std::string runs = "1a,1b,1c,2a,2b,2c,3";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--count") {
@@ -586,11 +630,17 @@ int main(int argc, char** argv)
     if (wanted("1b")) {
         telvane::runStreamer(telvane::kStored, count, version);
     }
+    if (wanted("1c")) {
+        telvane::runStreamer(telvane::kShown, count, version);
+    }
     if (wanted("2a")) {
         telvane::runBroker(telvane::kDiscovered, brokerCount, version);
     }
     if (wanted("2b")) {
         telvane::runBroker(telvane::kStored, brokerCount, version);
+    }
+    if (wanted("2c")) {
+        telvane::runBroker(telvane::kShown, brokerCount, version);
     }
     if (wanted("3")) {
         telvane::runBulk();

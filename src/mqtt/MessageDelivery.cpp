@@ -12,7 +12,15 @@ MessageDelivery::MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal,
       reloadSignal_(reloadSignal),
       mainLoop_(mainLoop),
       clock_(std::move(clock))
-{}
+{
+    const auto trim = [this, alive = std::weak_ptr<const bool>(lifetime_)] {
+        if (!alive.expired()) {
+            store_.trimHistory(clock_().unixSeconds());
+        }
+    };
+    mainLoop_.post(trim);
+    trimTimer_ = mainLoop_.schedule(kHistoryTrimInterval, true, trim);
+}
 
 void MessageDelivery::setOnMessage(std::function<void(const MQTTMessage&)> onMessage)
 {

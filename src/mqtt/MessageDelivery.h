@@ -36,6 +36,10 @@ public:
     // with its own file locks, which at thousands a second cost more than
     // receiving the messages did; widgets redraw a few times a second anyway.
     static constexpr Seconds kMessagesWriteSpacing{0.05};
+    // The history's points past their keeping and its series no longer
+    // shown are removed this often, and once at the start
+    // (SharedStore::trimHistory, a small delete per turn of the loop).
+    static constexpr Seconds kHistoryTrimInterval{300};
 
     // All three must outlive the delivery. `clock` stamps the messages.
     MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop,
@@ -105,6 +109,7 @@ private:
     std::vector<Series> series_;
     std::unordered_map<std::string, std::vector<std::size_t>> seriesOfTopic_;
     std::optional<std::vector<MQTTDisplayItem>> seriesItems_;  // what series_ was made for
+    TimerHandle trimTimer_;
 
     // Expires with the delivery, and with it a batch end posted before.
     std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);

@@ -4,6 +4,7 @@
 
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "model/StoreSchema.h"
 #include "support/OutsideWriter.h"
 #include "support/StoreFile.h"
 #include "support/TempDir.h"
@@ -109,6 +110,35 @@ TEST_F(StoreLockTest, WithoutARetryLoopTheNextWriteOrTheEndOfTheStoreWritesWhatW
     }  // the store ends while its write is kept back: it waits a little rather than lose it
     release.join();
     EXPECT_EQ(storedMessages().size(), 2u);
+}
+
+TEST_F(StoreLockTest, HistoryKeptBackByALockWaitsWithTheMessagesAndMergesByInterval)
+{
+    // A store from before the history: opening it adds the tables.
+    test::StoreFile(dbPath(), test::StoreFile::Access::create).exec(store_schema::kCreateTable);
+    SharedStore store(dbPath(), &loop_);
+    const auto tables = [&] {
+        return test::StoreFile(dbPath()).query(
+            "SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE name LIKE 'history%' ORDER BY 1)");
+    };
+    EXPECT_EQ(tables(), "historyPoints,historySeries");
+
+    const HistorySeries series{"a", "t"};
+    const auto row = [&](double time, double value) {
+        return HistoryRow{{series, kFineTier.id, historyBucket(kFineTier, time)}, {time, value, value, value}};
+    };
+    test::OutsideWriter outside(dbPath());
+    store.appendMessages({message("a", R"({"t":5})", 1)}, 50, {row(1000, 5), row(1011, 7)});
+    store.appendMessages({message("a", R"({"t":2})", 2)}, 50, {row(1002, 2)});
+    const std::vector<HistoryPoint> merged{{1002, 2, 2, 5}, {1011, 7, 7, 7}};
+    EXPECT_EQ(store.loadHistory(series, 990, 1020), merged) << "the store's own reads see what waits";
+    loop_.advance(Seconds(1));
+    EXPECT_EQ(test::StoreFile(dbPath()).query("SELECT count(*) FROM historyPoints"), "0");
+
+    outside.release();
+    loop_.advance(Seconds(0.25));
+    EXPECT_EQ(storedMessages().front().payload, R"({"t":2})");
+    EXPECT_EQ(SharedStore(dbPath()).loadHistory(series, 990, 1020), merged);
 }
 
 }  // namespace

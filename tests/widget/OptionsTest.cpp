@@ -35,6 +35,8 @@ TEST(Options, DefaultsAndEveryOption)
     EXPECT_TRUE(parseCommandLine({"--once", "--lines"}).options.format.lines);
     EXPECT_EQ(parseCommandLine({"--window"}).options.mode, Mode::window);
     EXPECT_EQ(parseCommandLine({"--separator="}).options.format.separator, "");
+    EXPECT_EQ(parseCommandLine({"--format=json", "--history", "7d"}).options.historySeconds, 7 * 86400);
+    EXPECT_TRUE(parseCommandLine({"--format=polybar", "--trend"}).options.trend);
     EXPECT_EQ(parseCommandLine({"--help"}).action, Action::help);
     EXPECT_EQ(parseCommandLine({"--version"}).action, Action::version);
 }
@@ -57,6 +59,10 @@ TEST(Options, MistakesAreRefusedWithAReason)
         {"--follow", "--changed-from=0123456789abcdef"},
         {"--format=json", "--changed-from=0123456789abcdef"},
         {"--store="},
+        {"--history=24h"},
+        {"--format=json", "--history=0"},
+        {"--format=json", "--trend"},
+        {"--window", "--trend"},
         {"--once=yes"},
         {"extra"},
     };

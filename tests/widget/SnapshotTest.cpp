@@ -3,9 +3,11 @@
 #include "WidgetStore.h"
 #include "widget/Snapshot.h"
 #include "widget/StoreReader.h"
+#include "widget/TextFormats.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace telvane::widget {
 namespace {
@@ -126,6 +128,52 @@ TEST(Snapshot, StoreStatesBecomeSnapshotStates)
     EXPECT_EQ(makeSnapshot(contents, "p", kNow, 0).state, SnapshotState::empty);
     contents.messages = {messageAgo("a", "1", 1)};
     EXPECT_EQ(makeSnapshot(contents, "p", kNow, 0).state, SnapshotState::ok);
+}
+
+TEST(Snapshot, TheHistoryOfEachEntryInJsonAndItsTrendInText)
+{
+    WidgetStore store;
+    std::vector<std::pair<double, double>> week;
+    for (double ago = 7 * 86400 - 300; ago >= 0; ago -= 300) {
+        week.emplace_back(ago, ago == 86400 ? 1000 : 1);  // a spike that thinning merges away
+    }
+    store.keep({"w", "v"}, week);
+    store.keep({"a", "v"}, {{72000, 0}, {1800, 100}, {60, 100.5}});  // under 1% of the day's range
+    store.keep({"b", "v"}, {{72000, 0}, {3000, 50}, {60, 52}});
+    store.keep({"c", "v"}, {{3000, 30}, {60, 20}});
+    store.keep({"d", "v"}, {{7200, 5}, {600, 6}});  // one point in the hour: no trend
+    std::vector<MQTTDisplayItem> items;
+    std::vector<MQTTMessage> messages;
+    for (const std::string topic : {"a", "b", "c", "d", "e"}) {
+        items.push_back(MQTTDisplayItem::make(topic, topic, "v"));
+        messages.push_back(messageAgo(topic, R"({"v": 1})", topic == "c" ? 7200 : 60));
+    }
+    store.seed(messages, items);
+    StoreReader reader(store.path(), 100ms);
+    const auto textWith = [&](const HistoryRequest& request, Format format) {
+        const auto snapshot = makeSnapshot(reader.read(request), store.path().string(), kNow, 3600);
+        return render(snapshot, FormatOptions{format});
+    };
+    EXPECT_EQ(textWith({kNow, std::nullopt, true}, Format::text),
+              "a: 1 \u2192  b: 1 \u2191  c: 1 \u2193 (2 h)  d: 1  e: 1");
+    EXPECT_EQ(textWith({kNow, std::nullopt, false}, Format::text), "a: 1  b: 1  c: 1 (2 h)  d: 1  e: 1");
+
+    const auto json = nlohmann::json::parse(textWith({kNow, 86400}, Format::json));
+    EXPECT_EQ(json["entries"][0]["history"],
+              nlohmann::json::parse("[[1749928000, 0], [1749998200, 100], [1749999940, 100.5]]"));
+    EXPECT_EQ(json["entries"][0]["historyMin"], 0);
+    EXPECT_EQ(json["entries"][0]["historyMax"], 100.5);
+    EXPECT_EQ(json["entries"][4]["history"], nlohmann::json::array());
+    EXPECT_TRUE(json["entries"][4]["historyMin"].is_null());
+    EXPECT_FALSE(
+        nlohmann::json::parse(textWith({kNow, std::nullopt, false}, Format::json))["entries"][0].contains("history"));
+
+    items.push_back(MQTTDisplayItem::make("w", "w", "v"));
+    store.telvane().saveDisplayItems(items);
+    const auto weekJson = nlohmann::json::parse(textWith({kNow, 7 * 86400}, Format::json))["entries"][5];
+    EXPECT_EQ(weekJson["history"].size(), kMaxHistoryPoints);
+    EXPECT_EQ(weekJson["history"].back(), nlohmann::json::parse("[1750000000, 1]"));
+    EXPECT_EQ(weekJson["historyMax"], 1000);
 }
 
 }  // namespace

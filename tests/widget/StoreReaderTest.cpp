@@ -98,6 +98,25 @@ TEST(StoreReader, AnythingAtThePathGivesAStatusAndDefaults)
     }
 }
 
+TEST(StoreReader, AStoreWithoutTheHistoryTablesHasNoPointsUntilTheyAppear)
+{
+    WidgetStore store;
+    store.seed({messageAgo("a", "1", 1)});
+    store.closeTelvane();
+    store.exec("DROP TABLE historyPoints; DROP TABLE historySeries");
+    const std::string before = fileBytes(store.path());
+    StoreReader reader(store.path(), 100ms);
+    const HistoryRequest request{test::kNow, 86400, true};
+    const auto old = reader.read(request);
+    EXPECT_EQ(old.status, StoreStatus::ok);
+    EXPECT_TRUE(old.hasHistory);
+    EXPECT_TRUE(old.history.at({"a", ""}).points.empty());
+    EXPECT_EQ(fileBytes(store.path()), before) << "the reader changed the file";
+
+    store.keep({"a", ""}, {{1, 1}});  // Telvane, updated, adds them
+    EXPECT_EQ(reader.read(request).history.at({"a", ""}).points.size(), 1U);
+}
+
 TEST(StoreReader, FollowsNewCommitsAStoreThatAppearsAndOneThatIsReplaced)
 {
     WidgetStore store;

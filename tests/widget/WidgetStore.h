@@ -4,6 +4,7 @@
 // SharedStore (what Telvane writes), or byte by byte through a second
 // connection (what Telvane never writes: garbage, other SQLite types).
 
+#include "model/HistoryTables.h"
 #include "model/SharedStore.h"
 #include "model/StoreSchema.h"
 #include "support/StoreFile.h"
@@ -49,6 +50,20 @@ public:
         telvane().saveConfig(config);
         telvane::test::StoreFile(path_).put(store_schema::kMessagesKey, encodeMessagesDocument(messages));
         telvane().saveDisplayItems(items);
+    }
+
+    // Keeps `series`' values as Telvane does, each (seconds ago, value) in
+    // both tiers.
+    void keep(const HistorySeries& series, const std::vector<std::pair<double, double>>& values)
+    {
+        std::vector<HistoryRow> rows;
+        for (const auto& [secondsAgo, value] : values) {
+            const double time = kNow - secondsAgo;
+            for (const auto& tier : kHistoryTiers) {
+                rows.push_back({{series, tier.id, historyBucket(tier, time)}, {time, value, value, value}});
+            }
+        }
+        telvane().appendMessages({}, 50, std::move(rows));
     }
 
     // Closes Telvane's connection (the last one checkpoints the WAL into
