@@ -142,7 +142,8 @@ class Form:
 
 
 class DesktopForm(Form, unittest.TestCase):
-    ages, shows = ("vor 5 min", "vor 2 h", "min 19 \u00b7 max 21.5"), staticmethod(lambda label, value: (label, value))
+    # The temperature's card is too narrow for its age beside its range.
+    ages, shows = ("vor 2 h", "min 19 \u00b7 max 21.5"), staticmethod(lambda label, value: (label, value))
     ranges = ("min 19 \u00b7 max 21.5",)
 
 

@@ -236,9 +236,9 @@ TEST_F(DisplayItemsBoxTest, ItemRowsDrawTheirLastDayAndFollowNewPoints)
     ItemRow* without = itemRow(1);
     ASSERT_NE(withPoints, nullptr);
     ASSERT_NE(without, nullptr);
-    EXPECT_EQ(withPoints->rangeLabel()->text(), "min 17.2 \u00B7 max 23");
+    EXPECT_EQ(withPoints->rangeLabel()->fullText(), "min 17.2 \u00B7 max 23");
     EXPECT_EQ(accessibleName(withPoints->sparkline()), "Verlauf 24 h: min 17.2, max 23");
-    EXPECT_EQ(without->rangeLabel()->text(), "");
+    EXPECT_EQ(without->rangeLabel()->fullText(), "");
     EXPECT_EQ(accessibleName(without->sparkline()), "Verlauf 24 h: keine Werte");
     EXPECT_EQ(withPoints->height(), without->height());
     const auto inkedPixels = [](QWidget* widget) {
@@ -257,7 +257,7 @@ TEST_F(DisplayItemsBoxTest, ItemRowsDrawTheirLastDayAndFollowNewPoints)
     // A tick that brings a message of the topic reads its points again.
     store_.appendMessages({message("T", R"({"sensor": {"temp": 30, "hum": 40}})", now + 1)}, 50, {temperature(-1, 30)});
     tick();
-    EXPECT_EQ(withPoints->rangeLabel()->text(), "min 17.2 \u00B7 max 30");
+    EXPECT_EQ(withPoints->rangeLabel()->fullText(), "min 17.2 \u00B7 max 30");
 }
 
 }  // namespace

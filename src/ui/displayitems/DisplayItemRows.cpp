@@ -4,7 +4,6 @@
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -14,7 +13,8 @@ namespace telvane {
 namespace {
 
 constexpr int kValueLabelFieldWidth = 120;
-constexpr QSize kSparklineSize(96, 20);
+// Every row's sparkline column is as wide, so the label fields line up.
+constexpr QSize kSparklineSize(120, 20);
 
 QToolButton* iconButton(const QIcon& icon, const char* objectName, QWidget* parent)
 {
@@ -90,7 +90,7 @@ ItemRow::ItemRow(QWidget* parent)
       labelField_(new QLineEdit(this)),
       captionLabel_(new LineLimitedLabel(1, this)),
       sparkline_(new Sparkline(this)),
-      rangeLabel_(style::plainLabel(QString(), this)),
+      rangeLabel_(new LineLimitedLabel(1, this)),
       removeButton_(iconButton(style::removeIcon(), "removeItemButton", this))
 {
     setObjectName(QStringLiteral("itemRow"));
@@ -113,8 +113,9 @@ ItemRow::ItemRow(QWidget* parent)
     rangeLabel_->setObjectName(QStringLiteral("itemRange"));
     rangeLabel_->setFont(style::captionFont(rangeLabel_->font()));
     rangeLabel_->setAlignment(Qt::AlignHCenter);
+    rangeLabel_->setFixedWidth(kSparklineSize.width());
     style::makeSecondary(rangeLabel_);
-    history->addWidget(sparkline_, 0, Qt::AlignHCenter);
+    history->addWidget(sparkline_);
     history->addWidget(rangeLabel_);
 
     layout->addLayout(column, 1);
@@ -144,7 +145,7 @@ void ItemRow::bindHistory(const Sparkline::Points& points, const std::optional<H
     }
     sparkline_->setPoints(points, span);
     sparkline_->setAccessibleName(dayHistoryAccessibleText(range));
-    rangeLabel_->setText(range ? historyRangeText(*range) : QString());
+    rangeLabel_->setFullText(range ? historyRangeText(*range) : QString());
 }
 
 }  // namespace telvane

@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 
-class QLabel;
 class QLineEdit;
 class QToolButton;
 
@@ -61,7 +60,7 @@ public:
 
     [[nodiscard]] QLineEdit* labelField() const { return labelField_; }
     [[nodiscard]] Sparkline* sparkline() const { return sparkline_; }
-    [[nodiscard]] QLabel* rangeLabel() const { return rangeLabel_; }
+    [[nodiscard]] LineLimitedLabel* rangeLabel() const { return rangeLabel_; }
     [[nodiscard]] QToolButton* removeButton() const { return removeButton_; }
 
 private:
@@ -70,7 +69,7 @@ private:
     QLineEdit* labelField_;
     LineLimitedLabel* captionLabel_;
     Sparkline* sparkline_;
-    QLabel* rangeLabel_;
+    LineLimitedLabel* rangeLabel_;
     QToolButton* removeButton_;
 };
 

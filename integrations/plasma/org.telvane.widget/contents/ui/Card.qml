@@ -3,10 +3,10 @@ import org.kde.plasma.core 2.0 as PlasmaCore
 import org.kde.plasma.components 3.0 as PlasmaComponents3
 
 // One entry: its label small, its value large, the last 24 hours as a line
-// under it, its age and its 24 hour minimum and maximum below. The value
-// takes the height the other lines leave, and shrinks to fit its width
-// before it is cut; a card too low for all of them drops the line, then the
-// age, then the label.
+// under it, its age and its 24 hour minimum and maximum below (the range
+// alone where both do not fit). The value takes the height the other lines
+// leave, and shrinks to fit its width before it is cut; a card too low for
+// all of them drops the line with its range, then the age, then the label.
 Rectangle {
     id: card
 
@@ -83,8 +83,12 @@ Rectangle {
             left: parent.left; right: rangeLabel.visible ? rangeLabel.left : parent.right; bottom: parent.bottom
             margins: card.padding
         }
+        // Where the age and the day's range do not fit side by side, the
+        // range takes the age's place: the line above it needs it.
         visible: text.length > 0
                  && card.height >= 2 * card.padding + labelText.implicitHeight + implicitHeight + 1.5 * card.unit
+                 && (!rangeLabel.visible
+                     || implicitWidth + card.unit + rangeLabel.implicitWidth <= card.width - 2 * card.padding)
         text: card.note
         textFormat: Text.PlainText
         maximumLineCount: 1
@@ -95,7 +99,7 @@ Rectangle {
     PlasmaComponents3.Label {
         id: rangeLabel
         anchors { right: parent.right; bottom: parent.bottom; margins: card.padding }
-        visible: graph.visible && text.length > 0
+        visible: graph.visible && text.length > 0 && implicitWidth <= card.width - 2 * card.padding
         text: card.rangeText
         textFormat: Text.PlainText
         maximumLineCount: 1
