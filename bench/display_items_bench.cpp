@@ -176,7 +176,7 @@ struct WindowWithItems {
                                 {unixTime, value, value, value}});
             }
         }
-        writer.appendMessages(std::move(messages), 2 * kItems, std::move(rows));
+        writer.appendMessages(std::move(messages), std::size_t{2} * kItems, std::move(rows));
     }
 
     void tick() const

@@ -75,7 +75,7 @@ void paintBand(QPainter& painter, const Scale& scale, std::span<const HistoryPoi
         return;
     }
     QPolygonF band;
-    band.reserve(static_cast<qsizetype>(points.size() * 2));
+    band.reserve(static_cast<qsizetype>(points.size()) * 2);
     for (const auto& point : points) {
         band << QPointF(scale.x(point.time), scale.y(point.max));
     }
