@@ -3,7 +3,6 @@
 #include "model/JsonPath.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -106,7 +105,8 @@ void paintSparkline(QPainter& painter, const QRectF& rect, std::span<const Histo
         thinned = thinHistory({points.begin(), points.end()}, columns);
         points = thinned;
     }
-    // Inset by half the line, so that the top and bottom values are not cut.
+    // Inset by a dot's radius, so that neither a dot nor the line at the top
+    // or bottom is cut.
     const QRectF area = rect.adjusted(kDotRadius, kDotRadius, -kDotRadius, -kDotRadius);
     const Scale scale(area, *range, span ? span->fromUnix : points.front().time,
                       span ? span->toUnix : points.back().time);
