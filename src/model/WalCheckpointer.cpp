@@ -67,6 +67,9 @@ void WalCheckpointer::run()
         if (own == nullptr) {
             if (sqlite3_open_v2(path_.c_str(), &own, store_schema::kWriterOpenFlags, nullptr) == SQLITE_OK) {
                 sqlite3_busy_timeout(own, kBusyTimeoutMs);
+                // A connection learns that the file is in WAL mode at its
+                // first read; until then a checkpoint does nothing at all.
+                (void)sqlite3_exec(own, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
             } else {
                 sqlite3_close_v2(own);  // tried again at the next request
                 own = nullptr;

@@ -74,7 +74,13 @@ void MessageDelivery::writeBatch()
         saveTopics();
     }
     auto messages = std::exchange(batch_, {});
-    auto history = historyRows(messages);
+    for (const auto& row : historyRows(messages)) {
+        const auto [kept, isNew] = unwrittenHistory_.try_emplace(row.key, row.point);
+        if (!isNew) {
+            mergeHistoryPoint(kept->second, row.point);
+        }
+    }
+    auto history = !historyTimer_ || isHistoryDue_ ? takeHistory() : std::vector<HistoryRow>{};
     if (!onMessage_) {
         // The app has no observer: the batch moves into the store, since a
         // payload can be megabytes.
@@ -99,9 +105,37 @@ void MessageDelivery::flush()
 {
     spacingTimer_.invalidate();
     if (!batch_.empty()) {
+        isHistoryDue_ = true;
         writeBatch();
         spacingTimer_.invalidate();
+    } else if (!unwrittenHistory_.empty()) {
+        store_.appendMessages({}, kMaxStoredMessages, takeHistory());
     }
+    historyTimer_.invalidate();
+}
+
+// The points waiting to be written, and the spacing started (again).
+std::vector<HistoryRow> MessageDelivery::takeHistory()
+{
+    isHistoryDue_ = false;
+    std::vector<HistoryRow> rows;
+    rows.reserve(unwrittenHistory_.size());
+    for (auto& [key, point] : unwrittenHistory_) {
+        rows.push_back({key, point});
+    }
+    unwrittenHistory_.clear();
+    if (!rows.empty() && !historyTimer_) {
+        historyTimer_ = mainLoop_.schedule(kHistoryWriteSpacing, true, [this] {
+            if (unwrittenHistory_.empty()) {
+                isHistoryDue_ = false;
+                historyTimer_.invalidate();  // quiet: the next batch writes its points at once
+            } else if (std::exchange(isHistoryDue_, true)) {
+                // A whole spacing without a batch: the messages have stopped.
+                store_.appendMessages({}, kMaxStoredMessages, takeHistory());
+            }
+        });
+    }
+    return rows;
 }
 
 void MessageDelivery::updateSeries()

@@ -16,6 +16,7 @@
 #include "platform/ReloadSignal.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,13 @@ public:
     // shown are removed this often, and once at the start
     // (SharedStore::trimHistory, a small delete per turn of the loop).
     static constexpr Seconds kHistoryTrimInterval{300};
+    // The history's points go with a batch of messages at most this often
+    // (the interval a point stands for), merged meanwhile: a batch's points
+    // touch a page per series and tier, which at 20 writes a second would be
+    // megabytes a second through the write-ahead log. After a spacing
+    // without a batch they are written on their own; the first batch after a
+    // quiet spell takes them at once.
+    static constexpr Seconds kHistoryWriteSpacing{10};
 
     // All three must outlive the delivery. `clock` stamps the messages.
     MessageDelivery(SharedStore& store, ReloadSignal& reloadSignal, EventLoop& mainLoop,
@@ -73,6 +81,7 @@ private:
     void saveTopics();
     void updateSeries();
     [[nodiscard]] std::vector<HistoryRow> historyRows(const std::vector<MQTTMessage>& messages);
+    [[nodiscard]] std::vector<HistoryRow> takeHistory();
 
     SharedStore& store_;
     ReloadSignal& reloadSignal_;
@@ -110,6 +119,9 @@ private:
     std::unordered_map<std::string, std::vector<std::size_t>> seriesOfTopic_;
     std::optional<std::vector<MQTTDisplayItem>> seriesItems_;  // what series_ was made for
     TimerHandle trimTimer_;
+    std::map<HistoryRowKey, HistoryPoint> unwrittenHistory_;
+    TimerHandle historyTimer_;   // runs while points were written within the spacing
+    bool isHistoryDue_ = false;  // the spacing ran out: the next batch takes the points
 
     // Expires with the delivery, and with it a batch end posted before.
     std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);

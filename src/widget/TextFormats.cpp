@@ -149,6 +149,7 @@ OutJson optionalNumber(const std::optional<double>& value)
 void addHistory(OutJson& json, const Entry& entry)
 {
     OutJson points = OutJson::array();
+    points.get_ref<OutJson::array_t&>().reserve(entry.history.size());
     for (const auto& point : entry.history) {
         points.push_back(OutJson::array({point.time, point.value}));
     }
@@ -187,27 +188,41 @@ OutJson jsonOf(const Snapshot& snapshot)
         e["age"] = entry.ageSeconds ? OutJson(std::floor(*entry.ageSeconds)) : OutJson(nullptr);
         e["ageText"] = entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string();
         e["stale"] = entry.isStale;
-        if (snapshot.hasHistory) {
-            addHistory(e, entry);
-        }
         entries.push_back(std::move(e));
     }
     json["entries"] = std::move(entries);
     return json;
 }
 
-// FNV-1a over the json without the clock's own fields: "now" and the ages
+static_assert(sizeof(HistoryPoint) == 4 * sizeof(double), "points are hashed as their bytes, without padding");
+
+std::uint64_t fnv1a(std::uint64_t hash, const void* bytes, std::size_t size)
+{
+    const auto* byte = static_cast<const unsigned char*>(bytes);
+    for (std::size_t i = 0; i < size; ++i) {
+        hash = (hash ^ byte[i]) * 1099511628211ULL;
+    }
+    return hash;
+}
+
+// FNV-1a over the json without the clock's own fields ("now" and the ages
 // in seconds change with every read, the age texts only when a widget's
-// picture does.
-std::string digestOf(OutJson json)
+// picture does), then over the entries' points as they are in memory:
+// thousands of them would cost more to print twice than the rest.
+std::string digestOf(const Snapshot& snapshot, OutJson json)
 {
     json.erase("now");
     for (auto& entry : json["entries"]) {
         entry.erase("age");
     }
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const char c : dump(json)) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    const std::string text = dump(json);
+    std::uint64_t hash = fnv1a(14695981039346656037ULL, text.data(), text.size());
+    if (snapshot.hasHistory) {
+        for (const auto& entry : snapshot.entries) {
+            const auto count = entry.history.size();
+            hash = fnv1a(hash, &count, sizeof count);
+            hash = fnv1a(hash, entry.history.data(), count * sizeof(HistoryPoint));
+        }
     }
     std::string hex(16, '0');
     for (auto digit = hex.rbegin(); digit != hex.rend(); ++digit, hash >>= 4U) {
@@ -219,7 +234,13 @@ std::string digestOf(OutJson json)
 std::string renderJson(const Snapshot& snapshot)
 {
     OutJson json = jsonOf(snapshot);
-    json["digest"] = digestOf(json);
+    const std::string digest = digestOf(snapshot, json);
+    if (snapshot.hasHistory) {
+        for (std::size_t i = 0; i < snapshot.entries.size(); ++i) {
+            addHistory(json["entries"][i], snapshot.entries[i]);
+        }
+    }
+    json["digest"] = digest;
     return dump(json);
 }
 
@@ -277,7 +298,7 @@ std::string stateExplanation(const Snapshot& snapshot)
 
 std::string snapshotDigest(const Snapshot& snapshot)
 {
-    return digestOf(jsonOf(snapshot));
+    return digestOf(snapshot, jsonOf(snapshot));
 }
 
 std::string render(const Snapshot& snapshot, const FormatOptions& options)

@@ -39,9 +39,11 @@ protected:
         loop.advance(MessageDelivery::kMessagesWriteSpacing);
     }
 
-    // What another connection finds: the points of the last `span` seconds.
+    // What another connection finds: the points of the last `span` seconds,
+    // once the delivery has written what it holds back.
     std::vector<HistoryPoint> stored(const HistorySeries& series, double span = 3600)
     {
+        delivery.flush();
         return SharedStore(path).loadHistory(series, now - span, now);
     }
 
