@@ -47,12 +47,20 @@ WIND = {"label": "Wind", "topic": "home/w", "path": "speed"}
 Shown = collections.namedtuple("Shown", "text box")  # box: x, y, width, height
 
 
+# The temperature's kept points as (seconds ago, value): over the last day
+# 19 to 21.5; the point of 25 h ago is out of that range.
+DAY = [[90000, 30], [72000, 19], [3600, 20.5], [300, 21.5]]
+# The history's tiers: (id, seconds per point).
+HISTORY_TIERS = ((0, 10), (1, 300))
+
+
 def values(temperature=21.5, age=300):
-    """A store of two display items: Temperatur, `age` seconds old, and Wind,
-    older than the widgets' hour: stale."""
+    """A store of two display items: Temperatur, `age` seconds old, with DAY
+    kept, and Wind, older than the widgets' hour: stale."""
     return {"items": [TEMPERATURE, WIND],
             "messages": [{"topic": "home/t", "payload": json.dumps({"temperature": temperature}), "age": age},
-                         {"topic": "home/w", "payload": '{"speed": 7.2}', "age": 7200}]}
+                         {"topic": "home/w", "payload": '{"speed": 7.2}', "age": 7200}],
+            "history": [{"topic": "home/t", "path": "temperature", "points": DAY}]}
 
 
 class SkipTest(Exception):
@@ -124,8 +132,10 @@ def write_store(store, spec):
     sees all or none. spec:
         {"items":    [{"label": "Temperatur", "topic": "home/t", "path": "temperature"}],
          "messages": [{"topic": "home/t", "payload": "{\\"temperature\\": 21.5}", "age": 30}],
-         "labels":   {"home/t": "Wohnzimmer"}}
-    "age" is seconds before now. Without "items" the widget shows the messages."""
+         "labels":   {"home/t": "Wohnzimmer"},
+         "history":  [{"topic": "home/t", "path": "temperature", "points": [[3600, 19.5], [0, 21.5]]}]}
+    "age" is seconds before now, as is the first number of each history point
+    (its value the second). Without "items" the widget shows the messages."""
     os.makedirs(os.path.dirname(store), mode=0o700, exist_ok=True)
     now = time.time()
     config = {"host": "127.0.0.1", "port": 1883, "clientID": "Telvane-test",
@@ -141,9 +151,32 @@ def write_store(store, spec):
             db.execute("CREATE TABLE IF NOT EXISTS defaults(key TEXT PRIMARY KEY NOT NULL, value)")
             for key, document in (("config", config), ("messages", messages), ("displayItems", items)):
                 db.execute("INSERT OR REPLACE INTO defaults(key, value) VALUES(?, ?)", (key, encode(document)))
+            write_history(db, spec.get("history", []), now)
     finally:
         db.close()
     os.chmod(store, 0o600)
+
+
+def write_history(db, series_list, now):
+    """The points of each series, one per interval in every tier, replacing
+    those stored before."""
+    if not series_list:
+        return
+    db.execute("CREATE TABLE IF NOT EXISTS historySeries(id INTEGER PRIMARY KEY, topic TEXT NOT NULL, "
+               "path TEXT NOT NULL, UNIQUE(topic, path))")
+    db.execute("CREATE TABLE IF NOT EXISTS historyPoints(series INTEGER NOT NULL, tier INTEGER NOT NULL, "
+               "bucket INTEGER NOT NULL, time REAL NOT NULL, value REAL NOT NULL, min REAL, max REAL, "
+               "PRIMARY KEY(series, tier, bucket)) WITHOUT ROWID")
+    db.execute("DELETE FROM historyPoints")
+    for series in series_list:
+        db.execute("INSERT OR IGNORE INTO historySeries(topic, path) VALUES(?, ?)", (series["topic"], series["path"]))
+        [series_id] = db.execute("SELECT id FROM historySeries WHERE topic = ? AND path = ?",
+                                 (series["topic"], series["path"])).fetchone()
+        for age, value in series["points"]:
+            at = now - age
+            for tier, interval in HISTORY_TIERS:
+                db.execute("INSERT OR REPLACE INTO historyPoints(series, tier, bucket, time, value) "
+                           "VALUES(?, ?, ?, ?, ?)", (series_id, tier, int(at // interval), at, value))
 
 
 _SYSTEM_BUS_CONFIG = """<busconfig><type>system</type><listen>unix:path={socket}</listen><auth>EXTERNAL</auth>

@@ -45,7 +45,8 @@ class GnomeShellExtensionTest(unittest.TestCase):
         self.assertLess(ink(shot, extents(stale))[1], ink(shot, extents(fresh))[1] - 0.2)
         try:
             rows = self.shell.open_menu()
-            self.assertEqual(rows, [["Temperatur: 21.5", "gerade eben"], ["Wind: 7.2", "vor 2 h"], ["Telvane öffnen"]])
+            self.assertEqual(rows, [["Temperatur: 21.5", "24 h: min 19 · max 21.5", "gerade eben"],
+                                    ["Wind: 7.2", "vor 2 h"], ["Telvane öffnen"]])
         finally:
             self.shell.close_menu()
 

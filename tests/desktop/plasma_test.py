@@ -18,6 +18,8 @@ from desktop_session import CONTROL, ENTITY, LONG_VALUE, MARKUP, DesktopSession,
     wait_until
 from plasma_viewer import SCREEN, PlasmoidViewer, check_available
 
+# The temperature's last day, drawn on the desktop only; a day ago is out.
+HISTORY = [[90000, 30], [72000, 19], [3600, 20.5], [300, 21.5]]
 # Raw messages named by their topic labels, newest first.
 HOSTILE_ENTRIES = [("Wert1", MARKUP[0]), ("Wert2", MARKUP[1]), (ENTITY[0], "1"), (ENTITY[1], "1"),
                    ("Steuer", CONTROL[0]), ("Lang", LONG_VALUE)]
@@ -61,6 +63,10 @@ class Form:
             self.assertFalse(ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah, "%r covers %r" % (a, b))
         fresh, stale = self.shows("Temperatur", "21.5")[-1], self.shows("Wind", "7.2")[-1]
         self.assertGreater(ink(shot, boxes[fresh])[1] - ink(shot, boxes[stale])[1], 0.2, "stale is not greyed")
+        for range_text in self.ranges:  # with the day's line between value and range
+            value, below = boxes[fresh], boxes[range_text]
+            between = (value[0], value[1] + value[3], below[0] + below[2] - value[0], below[1] - value[1] - value[3])
+            self.assertGreater(ink(shot, between)[0], between[2] // 2, "no line under the value")
 
     def test_a_stored_change_shows_within_two_seconds(self):
         self.session.seed(values(), reload=True)
@@ -96,13 +102,15 @@ class Form:
 
 
 class DesktopForm(Form, unittest.TestCase):
-    ages, shows = ("vor 5 min", "vor 2 h"), staticmethod(lambda label, value: (label, value))
+    # The temperature's card is too narrow for its age beside its range.
+    ages, shows = ("vor 2 h", "min 19 \u00b7 max 21.5"), staticmethod(lambda label, value: (label, value))
+    ranges = ("min 19 \u00b7 max 21.5",)
 
 
 class PanelForm(Form, unittest.TestCase):
     # plasmoidviewer, unlike a panel, keeps an applet at the width it first
     # asked for: it starts with the widest line, in a window wide enough.
-    arguments, first, ages = ["-f", "horizontal", "-s", "1280x300"], HOSTILE, ()
+    arguments, first, ages, ranges = ["-f", "horizontal", "-s", "1280x300"], HOSTILE, (), ()
     shows = staticmethod(lambda label, value: (label + ": " + value,))
 
     def test_tooltip_lists_each_entry_with_its_whole_value_and_age(self):

@@ -1,8 +1,10 @@
-// The box "Anzeige-Elemente" in the real window: what it shows, what screen
-// readers hear, and that refresh ticks never get in the way of typing.
+// The box "Anzeige-Elemente" in the real window: what it shows (the items'
+// sparklines too), what screen readers hear, and that refresh ticks never
+// get in the way of typing.
 
 #include "UiFixture.h"
 
+#include "model/HistoryTables.h"
 #include "ui/LineLimitedLabel.h"
 #include "ui/displayitems/DisplayItemRows.h"
 #include "ui/displayitems/DisplayItemsBox.h"
@@ -215,6 +217,47 @@ TEST_F(DisplayItemsBoxTest, ALargePayloadMakesRowsOnlyInSightAndTabWalksThemInOr
     tick();
     EXPECT_EQ(QApplication::focusWidget(), valueRow(30)->labelField());
     EXPECT_EQ(valueRow(30)->labelField()->text(), "k10030!");
+}
+
+TEST_F(DisplayItemsBoxTest, ItemRowsDrawTheirLastDayAndFollowNewPoints)
+{
+    const double now = Date::now().unixSeconds();
+    const auto temperature = [now](double secondsAgo, double value) {
+        const double time = now - secondsAgo;
+        return HistoryRow{{{"T", "sensor.temp"}, kCoarseTier.id, historyBucket(kCoarseTier, time)},
+                          {time, value, value, value}};
+    };
+    seed(configWithTopics({"T"}), {},
+         {MQTTDisplayItem::make("T", "temp", "sensor.temp"), MQTTDisplayItem::make("T", "hum", "sensor.hum")});
+    store_.appendMessages({message("T", R"({"sensor": {"temp": 21.5, "hum": 40}})", now)}, 50,
+                          {temperature(7200, 17.2), temperature(3600, 23), temperature(0, 21.5)});
+    openWindow();
+    ItemRow* withPoints = itemRow(0);
+    ItemRow* without = itemRow(1);
+    ASSERT_NE(withPoints, nullptr);
+    ASSERT_NE(without, nullptr);
+    EXPECT_EQ(withPoints->rangeLabel()->fullText(), "min 17.2 \u00B7 max 23");
+    EXPECT_EQ(accessibleName(withPoints->sparkline()), "Verlauf 24 h: min 17.2, max 23");
+    EXPECT_EQ(without->rangeLabel()->fullText(), "");
+    EXPECT_EQ(accessibleName(without->sparkline()), "Verlauf 24 h: keine Werte");
+    EXPECT_EQ(withPoints->height(), without->height());
+    const auto inkedPixels = [](QWidget* widget) {
+        const QImage image = widget->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                count += image.pixel(x, y) != image.pixel(0, 0) ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    EXPECT_GT(inkedPixels(withPoints->sparkline()), 20);
+    EXPECT_EQ(inkedPixels(without->sparkline()), 0);
+
+    // A tick that brings a message of the topic reads its points again.
+    store_.appendMessages({message("T", R"({"sensor": {"temp": 30, "hum": 40}})", now + 1)}, 50, {temperature(-1, 30)});
+    tick();
+    EXPECT_EQ(withPoints->rangeLabel()->fullText(), "min 17.2 \u00B7 max 30");
 }
 
 }  // namespace

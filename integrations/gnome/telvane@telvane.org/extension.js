@@ -1,5 +1,6 @@
 /* Telvane in the GNOME top bar: one label per entry that telvane-widget
- * shows, and a menu with each whole value and its age.
+ * shows, and a menu with each whole value, its smallest and largest value
+ * of the last 24 hours, and its age.
  *
  * Everything shown comes from `telvane-widget --follow --format json`, run
  * as a child: it hears Telvane's reload signal, reads the store and prints a
@@ -19,7 +20,7 @@ const PanelMenu = imports.ui.panelMenu;
 const PopupMenu = imports.ui.popupMenu;
 // <<< imports
 
-const COMMAND = ['telvane-widget', '--follow', '--format', 'json'];
+const COMMAND = ['telvane-widget', '--follow', '--format', 'json', '--history', '24h'];
 // A child that ends (killed, crashed, or not installed) is started
 // again after a pause: never in a tight loop.
 const RESTART_SECONDS = 5;
@@ -53,6 +54,14 @@ function entryText(entry, maxCharacters) {
     const label = plainText(entry.label, maxCharacters);
     const value = plainText(entry.text ?? NO_VALUE, maxCharacters);
     return label ? `${label}: ${value}` : value;
+}
+
+// "24 h: min 17.2 · max 21.5", or '' for an entry without kept values.
+function rangeText(entry) {
+    const {historyMin: min, historyMax: max} = entry;
+    if (typeof min !== 'number' || typeof max !== 'number')
+        return '';
+    return `24 h: min ${min} \u00b7 max ${max}`;
 }
 
 // What the bar and the menu show when there is no snapshot to show: the
@@ -172,9 +181,9 @@ class WidgetFollower {
     }
 }
 
-// One menu row: the whole value (wrapped), its age on the right. Rows do
-// nothing when clicked, yet stay reactive: St greys a non-reactive actor,
-// and grey is kept for stale values.
+// One menu row: the whole value (wrapped), then its 24 hour range and its
+// age. Rows do nothing when clicked, yet stay reactive: St greys a
+// non-reactive actor, and grey is kept for stale values.
 const EntryItem = GObject.registerClass(
 class TelvaneEntryItem extends PopupMenu.PopupBaseMenuItem {
     _init() {
@@ -183,14 +192,18 @@ class TelvaneEntryItem extends PopupMenu.PopupBaseMenuItem {
         this._text.clutter_text.line_wrap = true;
         this._text.clutter_text.line_wrap_mode = Pango.WrapMode.WORD_CHAR;
         this._text.clutter_text.ellipsize = Pango.EllipsizeMode.NONE;
+        this._range = new St.Label({style_class: 'telvane-entry-range', y_align: Clutter.ActorAlign.START});
         this._age = new St.Label({style_class: 'telvane-entry-age', y_align: Clutter.ActorAlign.START});
         this.add_child(this._text);
+        this.add_child(this._range);
         this.add_child(this._age);
         this.label_actor = this._text;
     }
 
-    update(text, age, stale) {
+    update(text, range, age, stale) {
         setText(this._text, text);
+        setText(this._range, range);
+        this._range.visible = range !== '';
         setText(this._age, age);
         setStale(this, stale);
     }
@@ -238,12 +251,18 @@ class TelvaneIndicator extends PanelMenu.Button {
         const entries = snapshot.entries;
         if (entries.length === 0) {
             this._showBar([{text: plainText(snapshot.text, BAR_CHARACTERS), stale: false}]);
-            this._showMenu([{text: plainText(snapshot.reason || snapshot.text, MENU_CHARACTERS), age: '', stale: false}]);
+            this._showMenu([{
+                text: plainText(snapshot.reason || snapshot.text, MENU_CHARACTERS),
+                range: '',
+                age: '',
+                stale: false,
+            }]);
             return;
         }
         this._showBar(entries.map(entry => ({text: entryText(entry, BAR_CHARACTERS), stale: entry.stale === true})));
         this._showMenu(entries.map(entry => ({
             text: entryText(entry, MENU_CHARACTERS),
+            range: rangeText(entry),
             age: plainText(entry.ageText, BAR_CHARACTERS),
             stale: entry.stale === true,
         })));
@@ -274,7 +293,7 @@ class TelvaneIndicator extends PanelMenu.Button {
             this._entries.addMenuItem(item);
             this._entryItems.push(item);
         }
-        rows.forEach((row, i) => this._entryItems[i].update(row.text, row.age, row.stale));
+        rows.forEach((row, i) => this._entryItems[i].update(row.text, row.range, row.age, row.stale));
     }
 });
 

@@ -13,6 +13,8 @@ namespace telvane {
 namespace {
 
 constexpr int kValueLabelFieldWidth = 120;
+// Every row's sparkline column is as wide, so the label fields line up.
+constexpr QSize kSparklineSize(120, 20);
 
 QToolButton* iconButton(const QIcon& icon, const char* objectName, QWidget* parent)
 {
@@ -87,6 +89,8 @@ ItemRow::ItemRow(QWidget* parent)
     : QWidget(parent),
       labelField_(new QLineEdit(this)),
       captionLabel_(new LineLimitedLabel(1, this)),
+      sparkline_(new Sparkline(this)),
+      rangeLabel_(new LineLimitedLabel(1, this)),
       removeButton_(iconButton(style::removeIcon(), "removeItemButton", this))
 {
     setObjectName(QStringLiteral("itemRow"));
@@ -103,7 +107,19 @@ ItemRow::ItemRow(QWidget* parent)
     column->addWidget(labelField_);
     column->addWidget(captionLabel_);
 
+    auto* history = new QVBoxLayout;
+    history->setSpacing(2);
+    sparkline_->setFixedSize(kSparklineSize);
+    rangeLabel_->setObjectName(QStringLiteral("itemRange"));
+    rangeLabel_->setFont(style::captionFont(rangeLabel_->font()));
+    rangeLabel_->setAlignment(Qt::AlignHCenter);
+    rangeLabel_->setFixedWidth(kSparklineSize.width());
+    style::makeSecondary(rangeLabel_);
+    history->addWidget(sparkline_);
+    history->addWidget(rangeLabel_);
+
     layout->addLayout(column, 1);
+    layout->addLayout(history);
     layout->addWidget(removeButton_, 0, Qt::AlignTop);
 }
 
@@ -119,6 +135,17 @@ void ItemRow::bind(const std::string& id, const std::string& caption, const std:
         nameButton(removeButton_, QStringLiteral("Anzeige-Element entfernen: ") + text);
     }
     setTextKeepingCursor(labelField_, QString::fromStdString(label));
+}
+
+void ItemRow::bindHistory(const Sparkline::Points& points, const std::optional<HistoryRange>& range,
+                          const SparklineSpan& span)
+{
+    if (points == sparkline_->points()) {
+        return;
+    }
+    sparkline_->setPoints(points, span);
+    sparkline_->setAccessibleName(dayHistoryAccessibleText(range));
+    rangeLabel_->setFullText(range ? historyRangeText(*range) : QString());
 }
 
 }  // namespace telvane

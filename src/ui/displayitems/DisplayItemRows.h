@@ -5,6 +5,8 @@
 // bind(), and bind() leaves alone whatever already shows the right thing: a
 // field being typed in keeps its text, cursor and undo history.
 
+#include "sparkline/Sparkline.h"
+
 #include <QWidget>
 
 #include <optional>
@@ -40,7 +42,8 @@ private:
     QToolButton* addButton_;
 };
 
-// Label field, "topic → path" caption and remove button for one display item.
+// Label field, "topic → path" caption, the sparkline of the last 24 hours
+// with "min … · max …" under it, and remove button for one display item.
 class ItemRow final : public QWidget {
     Q_OBJECT
 
@@ -48,10 +51,16 @@ public:
     explicit ItemRow(QWidget* parent = nullptr);
 
     void bind(const std::string& id, const std::string& caption, const std::string& label);
+    // Draws `points` over `span`; no points leave the place empty, so that
+    // every row keeps one height.
+    void bindHistory(const Sparkline::Points& points, const std::optional<HistoryRange>& range,
+                     const SparklineSpan& span);
     // The id of the item shown, "" before the first bind().
     [[nodiscard]] std::string itemId() const { return id_.value_or(""); }
 
     [[nodiscard]] QLineEdit* labelField() const { return labelField_; }
+    [[nodiscard]] Sparkline* sparkline() const { return sparkline_; }
+    [[nodiscard]] LineLimitedLabel* rangeLabel() const { return rangeLabel_; }
     [[nodiscard]] QToolButton* removeButton() const { return removeButton_; }
 
 private:
@@ -59,6 +68,8 @@ private:
     std::string caption_;
     QLineEdit* labelField_;
     LineLimitedLabel* captionLabel_;
+    Sparkline* sparkline_;
+    LineLimitedLabel* rangeLabel_;
     QToolButton* removeButton_;
 };
 

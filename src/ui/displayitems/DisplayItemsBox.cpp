@@ -127,7 +127,10 @@ QWidget* DisplayItemsBox::makeItemRow(QWidget* parent)
 void DisplayItemsBox::bindItemRow(QWidget* row, std::size_t index)
 {
     const MQTTDisplayItem& item = editor_.displayItems()[index];
-    static_cast<ItemRow*>(row)->bind(item.id, DisplayItemsEditor::itemCaption(item), item.label);
+    auto* itemRow = static_cast<ItemRow*>(row);
+    itemRow->bind(item.id, DisplayItemsEditor::itemCaption(item), item.label);
+    const auto& history = editor_.itemHistory(item, Date::now().unixSeconds());
+    itemRow->bindHistory(history.points, history.range, lastDaySpan(history.readAtUnix));
 }
 
 void DisplayItemsBox::refreshChooser()

@@ -9,6 +9,11 @@ namespace telvane {
 
 namespace {
 
+constexpr double kHistorySpanSeconds = 24.0 * 60 * 60;
+// Points older than the span fall out of it; a minute is less than a pixel
+// of a small sparkline's day.
+constexpr double kHistoryMaxAgeSeconds = 60;
+
 const std::shared_ptr<const DisplayItemsEditor::Paths>& noPaths()
 {
     static const auto none = std::make_shared<const DisplayItemsEditor::Paths>();
@@ -212,6 +217,28 @@ void DisplayItemsEditor::removeItem(const std::string& id)
     store_.removeDisplayItem(id);
     window_.reloadDisplayItems();
     window_.reloadWidgets();
+}
+
+const DisplayItemsEditor::ItemHistory& DisplayItemsEditor::itemHistory(const MQTTDisplayItem& item, double nowUnix)
+{
+    const auto& messages = *window_.messagesSnapshot();
+    const auto message =
+        std::find_if(messages.begin(), messages.end(), [&](const MQTTMessage& m) { return m.topic == item.topic; });
+    const std::optional<Date> messageTime =
+        message == messages.end() ? std::nullopt : std::optional<Date>(message->timestamp);
+    HistorySeries series{item.topic, item.jsonPath};
+    const auto [entry, added] = histories_.try_emplace(std::move(series));
+    CachedHistory& cached = entry->second;
+    const double age = nowUnix - cached.history.readAtUnix;
+    if (!added && cached.messageTime == messageTime && age >= 0 && age < kHistoryMaxAgeSeconds) {
+        return cached.history;
+    }
+    auto points = store_.loadHistory(entry->first, nowUnix - kHistorySpanSeconds, nowUnix, kMaxHistoryPoints);
+    cached.history.range = historyRange(points);
+    cached.history.points = std::make_shared<const std::vector<HistoryPoint>>(std::move(points));
+    cached.history.readAtUnix = nowUnix;
+    cached.messageTime = messageTime;
+    return cached.history;
 }
 
 }  // namespace telvane

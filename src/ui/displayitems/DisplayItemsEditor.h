@@ -12,8 +12,11 @@
 // rename do not.
 //
 // Payloads are parsed once per text and topic, not on every refresh tick:
-// a payload with ten thousand paths must not slow the tick down.
+// a payload with ten thousand paths must not slow the tick down. Likewise an
+// item's kept history is read again only when its topic brought a message
+// or a minute has passed.
 
+#include "model/History.h"
 #include "model/Records.h"
 #include "model/SharedStore.h"
 
@@ -128,6 +131,17 @@ public:
     // widget.
     void removeItem(const std::string& id);
 
+    // The last 24 hours of an item's kept points, as its row draws them.
+    struct ItemHistory {
+        std::shared_ptr<const std::vector<HistoryPoint>> points;  // oldest first; never null
+        std::optional<HistoryRange> range;                        // none without points
+        double readAtUnix = 0;                                    // the end of the 24 hours
+    };
+    // The history of `item` read from the store at `nowUnix`, or the one
+    // read before (the same points pointer) while the latest message of its
+    // topic is the same and less than a minute has passed.
+    [[nodiscard]] const ItemHistory& itemHistory(const MQTTDisplayItem& item, double nowUnix);
+
 private:
     struct ParsedPayload {
         // The message parsed, inside the list that holds it (kept alive
@@ -154,6 +168,12 @@ private:
     std::string newItemTopic_;
     std::map<std::string, std::string> pendingLabels_;
     std::map<std::string, ParsedPayload> parsed_;  // by topic
+
+    struct CachedHistory {
+        ItemHistory history;
+        std::optional<Date> messageTime;  // of the topic's latest message at the read
+    };
+    std::map<HistorySeries, CachedHistory> histories_;
 };
 
 }  // namespace telvane

@@ -86,6 +86,10 @@ std::vector<CardText> cardsFor(const Snapshot& snapshot)
             card.toolTip += " \xE2\x86\x92 " + *entry.path;
         }
         card.toolTip += "\n" + (entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string("keine Nachricht"));
+        if (!entry.history.empty() && entry.historyRange) {
+            card.history = &entry.history;
+            card.historyRange = entry.historyRange;
+        }
         cards.push_back(std::move(card));
     }
     return cards;
@@ -99,7 +103,12 @@ void WidgetWindow::showSnapshot(const Snapshot& snapshot)
     for (const auto& text : cardsFor(snapshot)) {
         auto* card = new WidgetCard(qText(text.label), qText(text.value), text.isStale, this);
         card->setToolTip(qText(text.toolTip));
-        cards_->addWidget(card, index / kColumns, index % kColumns);
+        if (text.history != nullptr) {
+            card->showHistory(*text.history, *text.historyRange, lastDaySpan(snapshot.nowUnix));
+        }
+        // Top-aligned: a card without a sparkline beside one with keeps its
+        // own height instead of stretching to the row's.
+        cards_->addWidget(card, index / kColumns, index % kColumns, Qt::AlignTop);
         ++index;
     }
     setUpdatesEnabled(true);

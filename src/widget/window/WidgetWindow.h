@@ -1,7 +1,8 @@
 #pragma once
 
 // The small desktop window of telvane-widget --window: frameless and
-// translucent, one card per entry (label small, value large). On X11 it
+// translucent, one card per entry (label small, value large, and the last
+// 24 hours as a sparkline when the entry has kept points). On X11 it
 // stays below other windows and out of the taskbar; on Wayland it is an
 // ordinary small window. It is dragged by any point; where it was put and
 // how large it was made is kept in a settings file.
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +27,13 @@ struct CardText {
     std::string value;
     std::string toolTip;
     bool isStale = false;
+    // The kept points of the last day under the value; none for no line.
+    const std::vector<HistoryPoint>* history = nullptr;
+    std::optional<HistoryRange> historyRange;
 };
 
 // The cards of a snapshot: one per entry, or one saying why there are none.
+// They point into `snapshot`'s entries.
 [[nodiscard]] std::vector<CardText> cardsFor(const Snapshot& snapshot);
 
 class WidgetWindow final : public QWidget {

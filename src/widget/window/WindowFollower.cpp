@@ -9,11 +9,22 @@
 
 namespace telvane::widget {
 
+namespace {
+
+// The cards draw the last day's kept points.
+WidgetOptions withLastDay(WidgetOptions options)
+{
+    options.historySeconds = 24.0 * 60 * 60;
+    return options;
+}
+
+}  // namespace
+
 WindowFollower::WindowFollower(const WidgetOptions& options, const std::optional<std::filesystem::path>& storePath,
                                const std::string& busAddress, WidgetWindow& window, QObject* parent)
     : QObject(parent),
       window_(window),
-      follower_(options, storePath, busAddress, *this)
+      follower_(withLastDay(options), storePath, busAddress, *this)
 {
     wakeUp_.setSingleShot(true);
     // A coarse timer may fire early, and the follower would find nothing due.
@@ -44,6 +55,13 @@ std::string WindowFollower::present(const Snapshot& snapshot)
             text += std::to_string(field->size()) + ':' + *field;
         }
         text += card.isStale ? "s" : "f";
+        if (card.history != nullptr) {
+            // The points as they are in memory: any new or merged point,
+            // or one that left the day, draws the line anew.
+            text.append(reinterpret_cast<const char*>(card.history->data()),
+                        card.history->size() * sizeof(HistoryPoint));
+        }
+        text += '|';
     }
     return text;
 }

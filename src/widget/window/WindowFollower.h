@@ -2,7 +2,8 @@
 
 // The window's way of following the store: StoreFollower (the same as
 // --follow's) driven by Qt's event loop, the bus's descriptor watched by
-// socket notifiers and the follower's deadline by a timer. A snapshot is
+// socket notifiers and the follower's deadline by a timer. Each read takes
+// the last 24 hours of kept points for the cards' sparklines. A snapshot is
 // drawn only when its cards changed.
 
 #include "widget/StoreFollower.h"

@@ -13,18 +13,35 @@ function oneLine(text) {
 }
 
 function failed(text, reason) {
-    return { ok: false, digest: "", state: "error", text: text, reason: reason, entries: [] };
+    return { ok: false, digest: "", state: "error", text: text, reason: reason, now: 0, entries: [] };
+}
+
+// The kept values as [[unixTime, value], ...], each a pair of finite
+// numbers; anything else is left out. Empty without --history.
+function historyOf(raw) {
+    if (!Array.isArray(raw)) {
+        return [];
+    }
+    return raw.filter(point => Array.isArray(point) && point.length >= 2
+                               && Number.isFinite(point[0]) && Number.isFinite(point[1]));
 }
 
 function entryOf(raw) {
     const label = oneLine(raw.label);
     const value = oneLine(raw.text);
+    const history = historyOf(raw.history);
+    const hasRange = history.length > 0 && Number.isFinite(raw.historyMin) && Number.isFinite(raw.historyMax);
     return {
         label: label,
         value: value,
         line: label.length > 0 ? label + ": " + value : value,
         ageText: oneLine(raw.ageText),
-        stale: raw.stale === true
+        stale: raw.stale === true,
+        history: hasRange ? history : [],
+        historyMin: hasRange ? raw.historyMin : 0,
+        historyMax: hasRange ? raw.historyMax : 0,
+        // Numbers as telvane-widget writes values: "min 17.2 · max 21.5".
+        rangeText: hasRange ? "min " + raw.historyMin + " \u00b7 max " + raw.historyMax : ""
     };
 }
 
@@ -56,6 +73,7 @@ function parse(data) {
         state: oneLine(printed.state),
         text: oneLine(printed.text),
         reason: oneLine(printed.reason),
+        now: Number.isFinite(printed.now) ? printed.now : 0,
         entries: printed.entries.map(entryOf)
     };
 }

@@ -2,7 +2,8 @@ import QtQuick 2.15
 import QtQuick.Layouts 1.15
 import org.kde.plasma.core 2.0 as PlasmaCore
 
-// The desktop form: one card per entry like the widget window. The cards
+// The desktop form: one card per entry like the widget window, with the
+// last 24 hours drawn under the value where telvane-widget kept any. The cards
 // share the applet's size, in the number of columns that makes them closest
 // to twice as wide as high, and their values grow and shrink with them.
 Item {
@@ -53,6 +54,11 @@ Item {
                 value: entry ? entry.value : cards.snapshot.text
                 note: entry ? entry.ageText : cards.snapshot.reason
                 stale: entry ? entry.stale : false
+                history: entry ? entry.history : []
+                historyLow: entry ? entry.historyMin : 0
+                historyHigh: entry ? entry.historyMax : 0
+                historyEnd: cards.snapshot.now
+                rangeText: entry ? entry.rangeText : ""
             }
         }
     }

@@ -12,8 +12,10 @@ import "../code/snapshot.js" as Snapshot
 Item {
     id: root
 
-    property var snapshot: ({ digest: "", state: "empty", text: "Telvane", reason: "", entries: [] })
-    readonly property string command: "telvane-widget --follow --format json --changed-from=" + snapshot.digest
+    property var snapshot: ({ digest: "", state: "empty", text: "Telvane", reason: "", now: 0, entries: [] })
+    // The desktop cards draw the last 24 hours; the panel line has no room.
+    readonly property string command: "telvane-widget --follow --format json"
+                                      + (inPanel ? "" : " --history 24h") + " --changed-from=" + snapshot.digest
     readonly property bool inPanel: Plasmoid.formFactor === PlasmaCore.Types.Horizontal
                                     || Plasmoid.formFactor === PlasmaCore.Types.Vertical
 
