@@ -74,11 +74,15 @@ std::vector<CardText> cardsFor(const Snapshot& snapshot)
 {
     std::vector<CardText> cards;
     if (snapshot.entries.empty()) {
-        cards.push_back({"Telvane", stateText(snapshot), stateExplanation(snapshot), false});
+        cards.push_back({"Telvane", stateText(snapshot), stateExplanation(snapshot), false, nullptr, std::nullopt});
     }
     for (const auto& entry : snapshot.entries) {
-        CardText card{cutText(oneLine(entry.label), kLabelLength), barValueText(entry, kValueLength), entry.topic,
-                      entry.isStale};
+        CardText card{cutText(oneLine(entry.label), kLabelLength),
+                      barValueText(entry, kValueLength),
+                      entry.topic,
+                      entry.isStale,
+                      nullptr,
+                      std::nullopt};
         if (entry.isStale && entry.ageSeconds) {
             card.value += " (" + shortAgeText(*entry.ageSeconds) + ")";
         }
