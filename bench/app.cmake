@@ -17,7 +17,7 @@ if(TARGET telvane)
   target_link_libraries(telvane_window_harness PRIVATE telvane_app telvane_warnings)
 
   add_executable(app_bench app/AppBench.cpp)
-  target_link_libraries(app_bench PRIVATE telvane_core benchmark::benchmark telvane_warnings)
+  target_link_libraries(app_bench PRIVATE telvane_core telvane_test_fixtures benchmark::benchmark telvane_warnings)
   target_compile_definitions(app_bench PRIVATE
     TELVANE_HARNESS_EXECUTABLE="$<TARGET_FILE:telvane_window_harness>"
     EMPTY_WINDOW_EXECUTABLE="$<TARGET_FILE:app_empty_window>")

@@ -13,6 +13,7 @@
 #include "model/SharedStore.h"
 #include "platform/AsioTransport.h"
 #include "support/CountingReloadSignal.h"
+#include "support/DiscoveredTopics.h"
 #include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/TempDir.h"
@@ -98,7 +99,7 @@ struct WindowUnderTest {
         }
         writer.saveConfig(config);
         writer.appendMessages(makeMessages(50), 50);
-        writer.saveDiscoveredTopics(topics);
+        telvane::test::saveDiscoveredTopics(writer, topics);
         window = std::make_unique<SettingsWindow>(store, loop, reloader, std::function<void()>(), status, discovery);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
@@ -116,7 +117,7 @@ struct WindowUnderTest {
                               50);
         TopicSet grown = topics;
         grown.insert("new/topic/" + std::to_string(n));
-        writer.saveDiscoveredTopics(grown);
+        telvane::test::saveDiscoveredTopics(writer, grown);
     }
 
     Scratch scratch;
@@ -142,7 +143,7 @@ void BM_OpenTopicPicker(benchmark::State& state)
     QCoreApplication::processEvents();
     for (auto _ : state) {
         state.PauseTiming();
-        w.writer.saveDiscoveredTopics(w.topics);  // the next open reads the store again
+        telvane::test::saveDiscoveredTopics(w.writer, w.topics);  // the next open reads the store again
         state.ResumeTiming();
 
         w.window->state().topicPicker().open();
@@ -227,7 +228,7 @@ void BM_LoadTopicsFromStore(benchmark::State& state)
     const TopicSet topics = makeTopics(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        writer.saveDiscoveredTopics(topics);
+        telvane::test::saveDiscoveredTopics(writer, topics);
         state.ResumeTiming();
         benchmark::DoNotOptimize(store.loadDiscoveredTopics());
     }

@@ -17,14 +17,13 @@ and starts again about once a minute: that is part of the figure.
 
 import os
 import resource
-import shutil
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "desktop"))
-from plasma_session import DesktopSession  # noqa: E402
-from plasma_test import VALUES, start_viewer  # noqa: E402
+from desktop_session import DesktopSession, run_or_skip, values  # noqa: E402
+from plasma_viewer import SCREEN, PlasmoidViewer, check_available  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 TARGET = 0.01
@@ -52,26 +51,20 @@ def children_cpu_seconds():
 
 
 def main():
-    if len(sys.argv) < 3:
-        sys.stderr.write(__doc__)
-        return 2
     package, widget_dir = (os.path.abspath(a) for a in sys.argv[1:3])
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 60.0
-    if shutil.which("plasmoidviewer") is None or shutil.which("Xvfb") is None:
-        print("plasma_applet_bench: SKIPPED: plasmoidviewer or Xvfb is not installed (scripts/install-deps)")
-        return 0
+    check_available()
     widget = os.path.join(widget_dir, "telvane-widget")
-    with DesktopSession(path=[widget_dir]) as session:
-        spec = dict(VALUES, messages=[dict(m, age=m["age"] + 600) for m in VALUES["messages"]])
-        session.seed(spec)
-        viewer = start_viewer(session, package, [], os.path.join(session.root, "viewer.log"), accessible=False)
-        follow = session.spawn([widget, "--follow"], os.path.join(session.root, "follow.log"))
+    with DesktopSession(path=[widget_dir], screen=SCREEN) as session:
+        session.seed(values(age=900))
+        viewer = PlasmoidViewer(session, package, accessible=False).process
+        follow = session.spawn([widget, "--follow"], log=os.path.join(session.root, "follow.log"))
         time.sleep(5)  # past start-up
 
         viewer_before, follow_before = group_cpu_seconds(viewer), group_cpu_seconds(follow)
         polls_before, start = children_cpu_seconds(), time.monotonic()
         while time.monotonic() - start < seconds:
-            subprocess.run([widget, "--format", "json"], env=session.env, stdout=subprocess.DEVNULL, check=True)
+            session.run([widget, "--format", "json"], stdout=subprocess.DEVNULL)
             time.sleep(max(0.0, 1.0 - (time.monotonic() - start) % 1.0))
         elapsed = time.monotonic() - start
         applet = group_cpu_seconds(viewer) - viewer_before
@@ -96,4 +89,6 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    sys.exit(run_or_skip(main, "plasma_applet_bench", skip_code=0))

@@ -2,8 +2,10 @@
 // from the same run: the raw SELECT of the same BLOB, parsing the same JSON
 // document once, and the raw upsert of a document of the same size.
 
+#include "model/DiscoveredTopicsDocument.h"
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "support/DiscoveredTopics.h"
 #include "support/StoreFile.h"
 #include "support/TempDir.h"
 
@@ -66,7 +68,7 @@ void BM_LoadDiscoveredTopics_Cached(benchmark::State& state)
 {
     Scratch scratch;
     SharedStore store(scratch.database());
-    store.saveDiscoveredTopics(makeTopics(state.range(0)));
+    telvane::test::saveDiscoveredTopics(store, makeTopics(state.range(0)));
     (void)store.loadDiscoveredTopics();
     for (auto _ : state) {
         benchmark::DoNotOptimize(store.loadDiscoveredTopics());
@@ -82,7 +84,7 @@ void BM_LoadDiscoveredTopics_AfterOtherWrite(benchmark::State& state)
     Scratch scratch;
     SharedStore store(scratch.database());
     auto topics = makeTopics(state.range(0));
-    store.saveDiscoveredTopics(topics);
+    telvane::test::saveDiscoveredTopics(store, topics);
     Connection other(scratch.database());
     const std::string blobs[2] = {other.get("discoveredTopics"), encodedWithOneMore(topics)};
     std::size_t n = 0;
@@ -95,18 +97,21 @@ void BM_LoadDiscoveredTopics_AfterOtherWrite(benchmark::State& state)
     setTopicCounters(state, blobs[0]);
 }
 
-// The client's write when a topic was new: the whole set again.
+// The delivery's write when a topic was new: the grown document.
 void BM_SaveDiscoveredTopics(benchmark::State& state)
 {
     Scratch scratch;
     SharedStore store(scratch.database());
-    auto topics = makeTopics(state.range(0));
+    telvane::DiscoveredTopicsDocument document;
+    for (const auto& topic : makeTopics(state.range(0))) {
+        document.append(topic);
+    }
     std::size_t n = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        topics.insert("new/topic" + std::to_string(n++));
+        document.append("new/topic" + std::to_string(n++));
         state.ResumeTiming();
-        store.saveDiscoveredTopics(topics);
+        store.saveDiscoveredTopicsDocument(document);
     }
     setTopicCounters(state, Connection(scratch.database()).get("discoveredTopics"));
 }
@@ -117,7 +122,8 @@ void BM_Baseline_UpsertTopicsBlob(benchmark::State& state)
 {
     Scratch scratch;
     auto topics = makeTopics(state.range(0));
-    SharedStore(scratch.database()).saveDiscoveredTopics(topics);
+    SharedStore seeded(scratch.database());
+    telvane::test::saveDiscoveredTopics(seeded, topics);
     Connection writer(scratch.database());
     const std::string blobs[2] = {writer.get("discoveredTopics"), encodedWithOneMore(topics)};
     std::size_t n = 0;
@@ -131,7 +137,8 @@ void BM_Baseline_UpsertTopicsBlob(benchmark::State& state)
 void BM_Baseline_SelectTopicsBlob(benchmark::State& state)
 {
     Scratch scratch;
-    SharedStore(scratch.database()).saveDiscoveredTopics(makeTopics(state.range(0)));
+    SharedStore seeded(scratch.database());
+    telvane::test::saveDiscoveredTopics(seeded, makeTopics(state.range(0)));
     Connection reader(scratch.database());
     std::string blob;
     for (auto _ : state) {

@@ -7,6 +7,7 @@
 
 #include "../ResidentMemory.h"
 #include "model/SharedStore.h"
+#include "support/DiscoveredTopics.h"
 
 #include <benchmark/benchmark.h>
 
@@ -132,7 +133,7 @@ public:
             topics.insert("site/" + std::to_string(i % 10) + "/building/" + std::to_string(i / 10 % 100) + "/sensor/"
                           + std::to_string(i / 1000));
         }
-        store.saveDiscoveredTopics(topics);
+        telvane::test::saveDiscoveredTopics(store, topics);
     }
     ~Environment() { std::filesystem::remove_all(root_); }
     Environment(const Environment&) = delete;

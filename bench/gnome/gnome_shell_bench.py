@@ -21,9 +21,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "desktop"))
-from desktop_session import DesktopSession, SkipTest, find_all  # noqa: E402
+from desktop_session import SECONDS_1970_TO_2001, DesktopSession, encode, find_all, run_or_skip  # noqa: E402
 from gnome_shell import GnomeShell  # noqa: E402
-import seed_store  # noqa: E402
 
 IDLE_SECONDS = float(os.environ.get("IDLE_SECONDS", "60"))
 STORM_SECONDS = 10
@@ -33,15 +32,15 @@ ROOMS = 50
 
 def messages(temperature):
     """Room 0 at `temperature`, the others at 20, all stored now."""
-    now = time.time() - seed_store.SECONDS_1970_TO_2001
+    now = time.time() - SECONDS_1970_TO_2001
     return [{"topic": f"home/room{i}", "payload": '{"temperature":%d}' % (temperature if i == 0 else 20),
              "timestamp": now} for i in range(ROOMS)]
 
 
-def seed(store):
-    seed_store.write(store, {"items": [{"label": f"Raum {i}", "topic": f"home/room{i}", "path": "temperature"}
-                                       for i in range(ROOMS)],
-                             "messages": [{"topic": m["topic"], "payload": m["payload"]} for m in messages(0)]})
+def seed(session, reload=False):
+    session.seed({"items": [{"label": f"Raum {i}", "topic": f"home/room{i}", "path": "temperature"}
+                            for i in range(ROOMS)],
+                  "messages": [{"topic": m["topic"], "payload": m["payload"]} for m in messages(0)]}, reload)
 
 
 def storm(store, seconds):
@@ -61,7 +60,7 @@ def storm(store, seconds):
             writes += 1
             with db:
                 db.execute("INSERT OR REPLACE INTO defaults(key, value) VALUES('messages', ?)",
-                           (seed_store.encode(messages(writes)),))
+                           (encode(messages(writes)),))
             next_write += 0.010
             time.sleep(max(0.0, next_write - time.monotonic()))
         db.close()
@@ -124,7 +123,7 @@ def bench_idle(shell, beside):
     [shell_off] = cpu_over([shell.process.pid], IDLE_SECONDS)
     shell.set_enabled(True)
     time.sleep(5)
-    [child] = shell.widget_children()
+    [child] = shell.children()
     shell_on, child_on, beside_on = cpu_over([shell.process.pid, child, beside.pid], IDLE_SECONDS)
     cost = shell_on - shell_off + child_on
     print(f"idle ({IDLE_SECONDS:.0f} s each): gnome-shell {shell_on:.2f}% of a core with the extension, "
@@ -154,8 +153,7 @@ def bench_storm(shell, session, beside_lines):
     shell_off = (cpu_seconds(shell.process.pid) - before) / STORM_SECONDS * 100
 
     shell.set_enabled(True)
-    seed(session.store)
-    seed_store.reload_signal()
+    seed(session, reload=True)
     shell.wait_for_bar([f"Raum {i}: {0 if i == 0 else 20}" for i in range(ROOMS)], timeout=10)
     labels = find_all(shell.indicator(), lambda node: node.getRoleName() == "label")
     redraws = []
@@ -195,11 +193,11 @@ def bench_storm(shell, session, beside_lines):
 
 
 def main(extension_dir, widget_dir):
-    with DesktopSession() as session:
-        seed(session.store)
-        shell = GnomeShell(session, extension_dir, path=[widget_dir])
-        beside = session.spawn([os.path.join(widget_dir, "telvane-widget"), "--follow", "--format", "json"],
-                               stdout=subprocess.PIPE, text=True)
+    GnomeShell.check_available()
+    with DesktopSession(path=[widget_dir]) as session:
+        seed(session)
+        shell = GnomeShell(session, extension_dir)
+        beside = session.spawn(["telvane-widget", "--follow", "--format", "json"], stdout=subprocess.PIPE, text=True)
         beside_lines = LineCounter(beside)
         time.sleep(10)  # the shell's start-up work is done
         ok = bench_idle(shell, beside)
@@ -214,9 +212,4 @@ if __name__ == "__main__":
         sys.exit(0)
     if len(sys.argv) != 3:
         sys.exit(__doc__)
-    try:
-        GnomeShell.check_available()
-    except SkipTest as reason:
-        print(f"gnome_shell_bench: SKIPPED: {reason}")
-        sys.exit(0)
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(run_or_skip(lambda: main(sys.argv[1], sys.argv[2]), "gnome_shell_bench", skip_code=0))

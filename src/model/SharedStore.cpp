@@ -207,28 +207,6 @@ std::shared_ptr<const TopicSet> SharedStore::loadDiscoveredTopics()
     return database_->discoveredTopics;
 }
 
-void SharedStore::saveDiscoveredTopics(const TopicSet& topics)
-{
-    if (!database_) {
-        return;
-    }
-    Json json = Json::array();
-    json.get_ref<Json::array_t&>().reserve(topics.size());
-    for (const auto& topic : topics) {
-        json.push_back(topic);
-    }
-    std::string text = encodeJsonDocument(json);
-    const bool lossless = encodedLosslessly(text);
-    auto& database = *database_;
-    const auto outcome = database.put(kDiscoveredTopicsKey, std::move(text));
-    if (outcome == Database::Outcome::kept || (outcome == Database::Outcome::written && lossless)) {
-        database.discoveredTopics = std::make_shared<const TopicSet>(topics);
-    } else {
-        database.discoveredTopics.reset();
-    }
-    database.synchronize();
-}
-
 void SharedStore::saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& document)
 {
     if (!database_) {

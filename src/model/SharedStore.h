@@ -75,8 +75,7 @@ public:
     // A shared, immutable snapshot: with tens of thousands of topics and a
     // load per received message, copying the set on every read is too costly.
     [[nodiscard]] std::shared_ptr<const TopicSet> loadDiscoveredTopics();
-    void saveDiscoveredTopics(const TopicSet& topics);
-    // The same from a document grown by a writer that keeps the set itself:
+    // Writes the document a writer that keeps the set itself has grown:
     // nothing is encoded here, and the next load decodes the written text.
     void saveDiscoveredTopicsDocument(const DiscoveredTopicsDocument& document);
 

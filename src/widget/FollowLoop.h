@@ -1,12 +1,11 @@
 #pragma once
 
-// --follow: a snapshot line at start, again after Telvane's reload signals
-// (coalesced by RenderThrottle) and every tick; a line only when it differs
-// from the last one, each written at once. Without a session bus it polls
-// the store's data_version every second instead. stdin is read and thrown
-// away (i3blocks writes clicks there). Ends on SIGTERM, SIGINT or when
-// stdout is closed, with status 0. With --changed-from it prints only the
-// first snapshot whose digest differs from the given one, and then ends.
+// --follow: a line for each snapshot that StoreFollower shows (at start,
+// after Telvane's reload signals, every tick; only when it changed), each
+// written at once, from one poll() loop. stdin is read and thrown away
+// (i3blocks writes clicks there). Ends on SIGTERM, SIGINT or when stdout is
+// closed, with status 0. With --changed-from it prints only the first
+// snapshot whose digest differs from the given one, and then ends.
 
 #include "widget/WidgetOptions.h"
 

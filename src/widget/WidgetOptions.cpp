@@ -197,7 +197,8 @@ Modes:
                            status 0 on SIGTERM, SIGINT or a closed stdout.
                            Without a session bus it polls the store instead.
       --window             a small desktop window with one card per entry,
-                           following the store like --follow
+                           following the store like --follow; on X11 below
+                           other windows, on every workspace
       --changed-from=DIGEST
                            with --follow and --format json: print nothing
                            while the snapshot's "digest" is DIGEST, then the
@@ -210,8 +211,8 @@ Options:
       --lines              with --once and text: one entry per line
       --stale-after=TIME   mark entries older than TIME as stale (default 1h;
                            0: never); TIME is seconds or has a unit s, m, h, d
-      --tick=TIME          with --follow: print again every TIME so that ages
-                           move (default 30s, at least 1s)
+      --tick=TIME          with --follow and --window: read again every TIME
+                           so that ages move (default 30s, at least 1s)
       --max-length=N       cut values in bars to N characters, the last an
                            ellipsis
                            (default 40; 0: never cut)

@@ -15,9 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace telvane {
@@ -25,21 +23,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+using test::ChildProcess;
+
 constexpr auto kConfiguredTopic = "home/livingroom/climate";
 constexpr auto kTimeout = 30s;  // generous: sanitizer builds start slowly
-
-template <typename Condition>
-bool waitUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -66,34 +53,10 @@ protected:
         store_->saveConfig(config);
     }
 
-    // Kills what still runs; a pid reaped before is no child any more and
-    // is left alone.
-    void TearDown() override
-    {
-        for (const pid_t pid : pids_) {
-            test::reapProcess(pid, 0ms);
-        }
-    }
-
-    pid_t startTelvane()
-    {
-        const pid_t pid = test::spawnProcess({TELVANE_EXECUTABLE});
-        pids_.push_back(pid);
-        return pid;
-    }
-
-    // Ends `pid` with `signal` and returns its exit code (-1 when it had to be killed).
-    int endWith(pid_t pid, int signal)
-    {
-        ::kill(pid, signal);
-        return test::reapProcess(pid, 15s);
-    }
-
     test::TempDir dataHome_;
     test::TempDir runtimeDir_;
     test::MosquittoBroker broker_;
     std::unique_ptr<SharedStore> store_;
-    std::vector<pid_t> pids_;
 };
 
 TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
@@ -103,7 +66,7 @@ TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
                            50);
     test::ReloadListener reloads;
 
-    const pid_t telvane = startTelvane();
+    ChildProcess telvane({TELVANE_EXECUTABLE});
     ASSERT_TRUE(reloads.waitForCount(1, kTimeout));
     const auto launched = *store_->messagesSnapshot();
     ASSERT_EQ(launched.size(), 1U);
@@ -112,14 +75,17 @@ TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
     // An unconfigured topic is discovered but neither stored as a message
     // nor reloaded for. (The widget's follow test takes a configured one
     // all the way to the widget.)
-    ASSERT_TRUE(waitUntil([this] {
-        (void)broker_.publish("home/office/light", "on");
-        return store_->loadDiscoveredTopics()->contains("home/office/light");
-    })) << broker_.log();
+    ASSERT_TRUE(test::waitUntil(
+        [this] {
+            (void)broker_.publish("home/office/light", "on");
+            return store_->loadDiscoveredTopics()->contains("home/office/light");
+        },
+        kTimeout))
+        << broker_.log();
     EXPECT_EQ(reloads.settleAndCount(), 1);
     EXPECT_EQ(*store_->messagesSnapshot(), launched);
 
-    EXPECT_EQ(endWith(telvane, SIGTERM), 0);
+    EXPECT_EQ(telvane.stop(SIGTERM, 15s), 0);
 }
 
 // One instance per store: a second start hands over and exits, a killed
@@ -127,24 +93,17 @@ TEST_F(EndToEnd, LaunchPrunesAndReloadsThenAnUnconfiguredTopicIsOnlyDiscovered)
 TEST_F(EndToEnd, SecondStartHandsOverAndAStaleSocketDoesNotBlockTheNext)
 {
     test::ReloadListener reloads;
-    const pid_t first = startTelvane();
+    ChildProcess first({TELVANE_EXECUTABLE});
     ASSERT_TRUE(reloads.waitForCount(1, kTimeout));
 
-    const pid_t second = startTelvane();
-    EXPECT_EQ(test::reapProcess(second, 15s), 0);
-    EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first instance ended";
+    EXPECT_EQ(ChildProcess({TELVANE_EXECUTABLE}).wait(15s), 0);
+    EXPECT_EQ(::waitpid(first.pid(), nullptr, WNOHANG), 0) << "the first instance ended";
     EXPECT_EQ(reloads.settleAndCount(), 1) << "the second start launched by itself";
 
-    EXPECT_EQ(endWith(first, SIGKILL), -1);
-    const pid_t next = startTelvane();
+    EXPECT_EQ(first.stop(SIGKILL), -1);
+    ChildProcess next({TELVANE_EXECUTABLE});
     ASSERT_TRUE(reloads.waitForCount(2, kTimeout)) << "the start after a killed instance did not launch";
-    EXPECT_EQ(endWith(next, SIGINT), 0);
-}
-
-std::string fileText(const std::filesystem::path& path)
-{
-    std::ifstream file(path);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(next.stop(SIGINT, 15s), 0);
 }
 
 // As help2man and a user in a terminal without a display ask: answered
@@ -184,10 +143,9 @@ TEST(CommandLineTest, HelpVersionAndUsageErrorsAreAnsweredWithoutADisplay)
         SCOPED_TRACE(c.arguments.front());
         std::vector<std::string> argv{TELVANE_EXECUTABLE};
         argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-        const pid_t pid = test::spawnProcess(argv, dir.path() / "out", dir.path() / "err");
-        EXPECT_EQ(test::reapProcess(pid, 15s), c.status);
-        EXPECT_THAT(fileText(dir.path() / "out"), c.out);
-        EXPECT_THAT(fileText(dir.path() / "err"), c.err);
+        EXPECT_EQ(ChildProcess(argv, dir.path() / "out", dir.path() / "err").wait(15s), c.status);
+        EXPECT_THAT(test::readFile(dir.path() / "out"), c.out);
+        EXPECT_THAT(test::readFile(dir.path() / "err"), c.err);
     }
 }
 

@@ -82,9 +82,7 @@ TEST(ShellWindowTest, StartAtLoginWritesAndRemovesTheAutostartEntryAndShowsItsSt
     action->trigger();
     ASSERT_TRUE(std::filesystem::exists(entry));
     EXPECT_TRUE(action->isChecked());
-    std::ifstream file(entry);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("--autostart\n"), std::string::npos) << text;
+    EXPECT_NE(test::readFile(entry).find("--autostart\n"), std::string::npos) << test::readFile(entry);
 
     action->trigger();
     EXPECT_FALSE(std::filesystem::exists(entry));

@@ -6,10 +6,10 @@ outside unsafe mode."""
 
 import contextlib
 import os
-import subprocess
 import time
 
-from desktop_session import SkipTest, children, find, find_all, require_programs, texts, wait_until
+from desktop_session import application, extents, find, find_all, is_showing, processes, require_programs, \
+    require_pyatspi, texts, wait_until
 
 UUID = "telvane@telvane.org"
 BUTTON_LEFT = 272  # evdev BTN_LEFT
@@ -30,12 +30,11 @@ class GnomeShell:
     def check_available():
         """Raises SkipTest naming what this machine lacks."""
         require_programs("gnome-shell", "gsettings", "dbus-daemon", "dbus-send", "convert")
-        try:
-            import pyatspi  # noqa: F401
-        except ImportError:
-            raise SkipTest("python3-pyatspi is not installed (scripts/install-deps)")
+        require_pyatspi()
 
-    def __init__(self, session, extension_dir, path=(), env=None, size=(1280, 800), log=None):
+    def __init__(self, session, extension_dir, env=None, size=(1280, 800), log=None):
+        """The shell runs `env` beside the session's environment, its output
+        into the file `log`."""
         self.check_available()
         self.size = size
         self.session = session
@@ -52,12 +51,10 @@ class GnomeShell:
                                    ("org.gnome.desktop.session", "idle-delay", "uint32 0"),
                                    ("org.gnome.shell", "enabled-extensions", f"['{UUID}']")]:
             session.gsettings(schema, key, value)
-        shell_env = dict(env or {}, PATH=os.pathsep.join([os.path.abspath(p) for p in path] + [session.env["PATH"]]))
-        out = log or subprocess.DEVNULL
-        self.process = session.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11",
-                                      "--virtual-monitor", "%dx%d" % size], env=shell_env, stdout=out, stderr=out)
+        self.process = session.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
+                                      "%dx%d" % size], log=log, env=env)
         self._button = None
-        self.app = wait_until(lambda: session.application("gnome-shell"), timeout=60)
+        self.app = wait_until(lambda: application("gnome-shell"), timeout=60)
         if self.app is None:
             raise RuntimeError("gnome-shell did not register on the accessibility bus")
         if self.indicator(timeout=30) is None:
@@ -83,21 +80,15 @@ class GnomeShell:
 
     def menu_rows(self):
         """The texts of each item of the open menu."""
-        import pyatspi
-        items = find_all(self.app, lambda node: node.getRoleName() == "menu item"
-                         and node.getState().contains(pyatspi.STATE_SHOWING))
+        items = find_all(self.app, lambda node: node.getRoleName() == "menu item" and is_showing(node))
         rows = [[t for t in texts(item) if t] for item in items]
         return [row for row in rows if row]
 
     def set_enabled(self, enabled):
         self.session.gsettings("org.gnome.shell", "enabled-extensions", f"['{UUID}']" if enabled else "[]")
 
-    def widget_children(self):
-        return children(self.process.pid, "telvane-widget")
-
-    def extents(self, accessible):
-        box = accessible.queryComponent().getExtents(0)  # screen coordinates
-        return box.x, box.y, box.width, box.height
+    def children(self, executable="telvane-widget"):
+        return processes(executable, parent=self.process.pid)
 
     # --- input, through the remote desktop API -------------------------------
 
@@ -130,7 +121,7 @@ class GnomeShell:
             # The shell shows that a remote session runs with an icon of its
             # own in the panel, which moves the others: aim once it is there.
             last = None
-            while (box := self.extents(accessible)) != last:
+            while (box := extents(accessible)) != last:
                 last = box
                 time.sleep(0.3)
             x, y, width, height = box
@@ -160,23 +151,17 @@ class GnomeShell:
 
     # --- pictures, through the screenshot API ---------------------------------
 
-    def screenshot(self, path, area):
-        """Saves the area (x, y, width, height) of the screen as PNG."""
+    def screenshot(self, path, area=None):
+        """Saves the area (x, y, width, height) of the screen, by default
+        all of it, as PNG; returns path."""
         from gi.repository import Gio, GLib
         bus = Gio.bus_get_sync(Gio.BusType.SESSION)
         # The shell serves its screenshot API only to this name.
         bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
                       GLib.Variant("(su)", ("org.gnome.Screenshot", 4)), None, 0, 5000)
         ok, _ = bus.call_sync("org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot", "org.gnome.Shell.Screenshot",
-                              "ScreenshotArea", GLib.Variant("(iiiibs)", tuple(area) + (False, path)), None, 0,
-                              10000).unpack()
+                              "ScreenshotArea", GLib.Variant("(iiiibs)", tuple(area or (0, 0) + self.size) +
+                                                             (False, path)), None, 0, 10000).unpack()
         if not ok:
             raise RuntimeError("the shell took no screenshot")
-
-    def brightest(self, accessible):
-        """The brightest grey level (0..1) where `accessible` is on screen."""
-        picture = os.path.join(self.session.root, f"shot-{time.monotonic_ns()}.png")
-        self.screenshot(picture, self.extents(accessible))
-        out = subprocess.run(["convert", picture, "-colorspace", "gray", "-format", "%[fx:maxima]", "info:"],
-                             check=True, capture_output=True, text=True).stdout
-        return float(out)
+        return path

@@ -9,24 +9,15 @@ and markup differ) from screenshots.
 """
 
 import os
-import re
 import signal
 import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from plasma_session import (CONTROL, ENTITY, LONG_VALUE, MARKUP, DesktopSession, ink,  # noqa: E402
-                             require_programs, shown_texts, skip, wait_until)
+from desktop_session import CONTROL, ENTITY, LONG_VALUE, MARKUP, DesktopSession, ink, run_or_skip, run_tests, values, \
+    wait_until
+from plasma_viewer import SCREEN, PlasmoidViewer, check_available
 
-VIEWER = "plasmoidviewer"
-VALUES = {  # two display items, the second older than the widget's hour: stale
-    "items": [{"label": "Temperatur", "topic": "home/t", "path": "temperature"},
-              {"label": "Wind", "topic": "home/w", "path": "speed"}],
-    "messages": [{"topic": "home/t", "payload": '{"temperature": 21.5}', "age": 300},
-                 {"topic": "home/w", "payload": '{"speed": 7.2}', "age": 7200}]}
-CHANGED = dict(VALUES, messages=[dict(VALUES["messages"][0], payload='{"temperature": 22.5}', age=0),
-                                 VALUES["messages"][1]])
 # Raw messages named by their topic labels, newest first.
 HOSTILE_ENTRIES = [("Wert1", MARKUP[0]), ("Wert2", MARKUP[1]), (ENTITY[0], "1"), (ENTITY[1], "1"),
                    ("Steuer", CONTROL[0]), ("Lang", LONG_VALUE)]
@@ -35,54 +26,24 @@ HOSTILE = {"labels": {"h/%d" % i: label for i, (label, _) in enumerate(HOSTILE_E
                         enumerate(HOSTILE_ENTRIES)]}
 
 
-def group_process(leader, pattern):
-    """A process of leader's process group whose command line matches."""
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if os.getpgid(int(pid)) == leader.pid and re.search(pattern, f.read()):
-                    return int(pid)
-        except OSError:
-            continue
-    return None
-
-
-def start_viewer(session, package, arguments, log, accessible=True):
-    """plasmoidviewer with the applet, once the applet has drawn: when its
-    telvane-widget waits on the digest of what it shows."""
-    with open(os.path.join(session.env["XDG_CONFIG_HOME"], "plasmoidviewer-appletsrc"), "w") as f:
-        f.write("[ActionPlugins][0]\nRightButton;NoModifier=org.kde.contextmenu\n")  # else no context menu
-    viewer = session.spawn([VIEWER, "-a", package] + arguments, log)
-    if not wait_until(lambda: group_process(viewer, rb"--changed-from=[0-9a-f]{16}"), 60, 0.2):
-        with open(log) as f:
-            raise AssertionError("the applet never ran telvane-widget:\n" + f.read()[-3000:])
-    time.sleep(0.5)
-    if accessible:
-        session.set_accessibility(True)
-        if wait_until(lambda: shown_texts(VIEWER), 20, 0.5) is None:
-            raise AssertionError("plasmoidviewer did not join the accessibility bus")
-    return viewer
-
-
 class Form:
     """The checks both forms share; a form says how it shows an entry."""
-    arguments, first, session = [], VALUES, None
+    arguments, first, session = [], values(), None
 
     @classmethod
     def setUpClass(cls):
         cls.session.seed(cls.first)
-        cls.viewer = start_viewer(cls.session, PACKAGE, cls.arguments,
-                                  os.path.join(cls.session.root, cls.__name__ + ".log"))
+        cls.viewer = PlasmoidViewer(cls.session, PACKAGE, cls.arguments,
+                                    os.path.join(cls.session.root, cls.__name__ + ".log"))
 
     @classmethod
     def tearDownClass(cls):
-        cls.session.stop(cls.viewer)
-        cls.session.set_accessibility(False)
+        cls.viewer.close()
 
     def wait_for(self, *texts, timeout=10):
         found = wait_until(lambda: (lambda shown: shown if all(t in shown for t in texts) else None)(
-            {s.text: s.box for s in shown_texts(VIEWER) or []}), timeout)
-        self.assertTrue(found, "not shown: %.1500r\nshown: %.1500r" % (texts, shown_texts(VIEWER)))
+            {s.text: s.box for s in self.viewer.texts() or []}), timeout)
+        self.assertTrue(found, "not shown: %.1500r\nshown: %.1500r" % (texts, self.viewer.texts()))
         return found
 
     def drawn(self):
@@ -91,7 +52,7 @@ class Form:
         return shot, self.wait_for()
 
     def test_values_appear_apart_and_stale_ones_are_greyed(self):
-        self.session.seed(VALUES, reload=True)
+        self.session.seed(values(), reload=True)
         texts = self.shows("Temperatur", "21.5") + self.shows("Wind", "7.2") + self.ages
         self.wait_for(*texts)
         shot, boxes = self.drawn()
@@ -102,9 +63,9 @@ class Form:
         self.assertGreater(ink(shot, boxes[fresh])[1] - ink(shot, boxes[stale])[1], 0.2, "stale is not greyed")
 
     def test_a_stored_change_shows_within_two_seconds(self):
-        self.session.seed(VALUES, reload=True)
+        self.session.seed(values(), reload=True)
         self.wait_for(*self.shows("Temperatur", "21.5"))
-        self.session.seed(CHANGED, reload=True)
+        self.session.seed(values(22.5, age=0), reload=True)
         start = time.monotonic()
         self.wait_for(*self.shows("Temperatur", "22.5"))
         self.assertLess(time.monotonic() - start, 2.0)
@@ -145,48 +106,35 @@ class PanelForm(Form, unittest.TestCase):
     shows = staticmethod(lambda label, value: (label + ": " + value,))
 
     def test_tooltip_lists_each_entry_with_its_whole_value_and_age(self):
-        self.session.seed(VALUES, reload=True)
-        x, y, width, height = self.wait_for("Temperatur: 21.5")["Temperatur: 21.5"]
-        # Plasma opens a tooltip on a move inside the applet, not on a jump into it.
-        self.session.run(["xdotool", "mousemove", str(x + 2), str(y + 2)])
-        self.session.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2)])
+        self.session.seed(values(), reload=True)
+        self.viewer.hover(self.wait_for("Temperatur: 21.5")["Temperatur: 21.5"])
         try:
             self.wait_for("Temperatur: 21.5 \u2014 vor 5 min", "Wind: 7.2 \u2014 vor 2 h")
         finally:
             self.session.run(["xdotool", "mousemove", "0", "0"])
 
     def test_open_telvane_from_the_context_menu(self):
-        self.session.seed(VALUES, reload=True)
+        self.session.seed(values(), reload=True)
         x, y, width, height = self.wait_for("Temperatur: 21.5")["Temperatur: 21.5"]
         self.session.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "3"])
         time.sleep(1)  # The menu is not on the accessibility bus; the applet's action is its first item.
         self.session.run(["xdotool", "key", "Down", "Return"])
-        telvane = wait_until(lambda: group_process(self.viewer, rb"^([^\0]*/)?telvane\0"), 10)
+        telvane = wait_until(lambda: self.viewer.running("telvane"), 10)
         self.assertTrue(telvane, "Telvane did not start")
-        os.kill(telvane, signal.SIGTERM)  # its window would cover the applet
-        wait_until(lambda: not group_process(self.viewer, rb"^([^\0]*/)?telvane\0"), 10)
+        for pid in telvane:
+            os.kill(pid, signal.SIGTERM)  # its window would cover the applet
+        wait_until(lambda: not self.viewer.running("telvane"), 10)
 
 
 def main():
     global PACKAGE
-    if len(sys.argv) < 4:
-        sys.stderr.write(__doc__)
-        return 2
     PACKAGE, widget_dir, telvane = (os.path.abspath(a) for a in sys.argv[1:4])
-    require_programs(VIEWER, "Xvfb", "dbus-daemon", "xdotool", "import", "compare")
-    if not os.path.isdir("/usr/share/plasma/plasmoids/org.kde.desktopcontainment"):
-        skip("Plasma's desktop containment is not installed (package plasma-desktop)")
-    try:
-        import pyatspi  # noqa: F401
-    except ImportError:
-        skip("pyatspi is not installed (package python3-pyatspi)")
-    Form.session = DesktopSession(path=[widget_dir, os.path.dirname(telvane)])
-    try:
-        result = unittest.main(argv=sys.argv[:1] + sys.argv[4:], exit=False, verbosity=2).result
-    finally:
-        Form.session.close()
-    return 0 if result.wasSuccessful() else 1
+    check_available()
+    with DesktopSession(path=[widget_dir, os.path.dirname(telvane)], screen=SCREEN) as Form.session:
+        return run_tests(sys.argv[:1] + sys.argv[4:])
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    sys.exit(run_or_skip(main))

@@ -13,13 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 
@@ -27,68 +22,14 @@ namespace telvane {
 namespace {
 
 using namespace std::chrono_literals;
-using test::reapProcess;
-using test::spawnProcess;
+using test::ChildProcess;
+using test::readFile;
+using test::waitUntil;
 
 constexpr const char* kDBusDaemon = "/usr/bin/dbus-daemon";
 constexpr const char* kAvahiDaemon = "/usr/sbin/avahi-daemon";
 constexpr const char* kAvahiPublish = "/usr/bin/avahi-publish";
 constexpr const char* kPython = "/usr/bin/python3";  // Debian's, with python3-zeroconf
-
-// A socket on 127.0.0.1 that accepts connections into its backlog: enough
-// for a check that only needs the TCP handshake.
-class ListeningSocket {
-public:
-    ListeningSocket()
-    {
-        fd_ = test::listenOnLoopback(port_, 16);
-        EXPECT_GE(fd_, 0);
-    }
-    ~ListeningSocket() { ::close(fd_); }
-    ListeningSocket(const ListeningSocket&) = delete;
-    ListeningSocket& operator=(const ListeningSocket&) = delete;
-
-    [[nodiscard]] std::uint16_t port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    std::uint16_t port_ = 0;
-};
-
-// A child process that is ended with SIGTERM (then SIGKILL) with the object.
-class Child {
-public:
-    Child() = default;
-    explicit Child(pid_t pid) : pid_(pid) {}
-    ~Child() { stop(); }
-    Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
-    Child& operator=(Child&& other) noexcept
-    {
-        stop();
-        pid_ = std::exchange(other.pid_, -1);
-        return *this;
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    [[nodiscard]] bool isStarted() const { return pid_ > 0; }
-    void stop()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            reapProcess(pid_, 5s);
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-void writeFile(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
 
 class AvahiIntegrationTest : public ::testing::Test {
 protected:
@@ -118,11 +59,11 @@ protected:
         }
         ASSERT_TRUE(test::runProcess({kPython, "-c", "import zeroconf"}).succeeded())
             << "python3-zeroconf is missing: run scripts/install-deps";
-        writeFile(dir_.path() / "avahi-daemon.conf",
-                  "[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=lo\nenable-dbus=yes\n"
-                  "ratelimit-interval-usec=1000000\nratelimit-burst=1000\n"
-                  "[wide-area]\nenable-wide-area=no\n"
-                  "[publish]\npublish-hinfo=no\npublish-workstation=no\n");
+        std::ofstream(dir_.path() / "avahi-daemon.conf")
+            << ("[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=lo\nenable-dbus=yes\n"
+                "ratelimit-interval-usec=1000000\nratelimit-burst=1000\n"
+                "[wide-area]\nenable-wide-area=no\n"
+                "[publish]\npublish-hinfo=no\npublish-workstation=no\n");
         startBus();
     }
 
@@ -136,7 +77,7 @@ protected:
     // process. A test that needs no bus stops it; the next one restarts it.
     static void startBus()
     {
-        if (bus_ && bus_->isStarted()) {
+        if (bus_ && bus_->pid() > 0) {
             return;
         }
         if (!busDir_) {
@@ -144,8 +85,8 @@ protected:
         }
         const auto socket = busDir_->path() / "system_bus";
         std::filesystem::remove(socket);
-        writeFile(busDir_->path() / "bus.conf",
-                  "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+        std::ofstream(busDir_->path() / "bus.conf")
+            << ("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                   "<busconfig><type>system</type><listen>unix:path="
                       + socket.string()
@@ -153,51 +94,36 @@ protected:
                         "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
                         "<allow receive_sender=\"*\"/></policy></busconfig>\n");
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1);
-        bus_ = std::make_unique<Child>(
-            spawnProcess({kDBusDaemon, "--config-file=" + (busDir_->path() / "bus.conf").string(), "--nofork"},
-                         std::nullopt, busDir_->path() / "bus.log"));
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(socket); }, 10s)) << "no private system bus";
+        bus_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{kDBusDaemon, "--config-file=" + (busDir_->path() / "bus.conf").string(),
+                                     "--nofork"},
+            std::nullopt, busDir_->path() / "bus.log");
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(socket); }, 10s)) << "no private system bus";
     }
 
     static void stopBus() { bus_.reset(); }
 
     void startDaemon()
     {
-        daemon_ = Child(spawnProcess({kAvahiDaemon, "-f", (dir_.path() / "avahi-daemon.conf").string(),
-                                      "--no-drop-root", "--no-chroot", "--no-rlimits"},
-                                     std::nullopt, dir_.path() / "avahi.log"));
-        ASSERT_TRUE(daemon_.isStarted());
+        daemon_ = ChildProcess({kAvahiDaemon, "-f", (dir_.path() / "avahi-daemon.conf").string(), "--no-drop-root",
+                                "--no-chroot", "--no-rlimits"},
+                               std::nullopt, dir_.path() / "avahi.log");
+        ASSERT_GT(daemon_.pid(), 0);
     }
 
-    Child publish(const std::string& name, const char* type, std::uint16_t port)
+    ChildProcess publish(const std::string& name, const char* type, std::uint16_t port)
     {
-        return Child(spawnProcess({kAvahiPublish, "-s", name, type, std::to_string(port)}, std::nullopt,
-                                  dir_.path() / "publish.log"));
+        return ChildProcess({kAvahiPublish, "-s", name, type, std::to_string(port)}, std::nullopt,
+                            dir_.path() / "publish.log");
     }
 
-    static bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return true;
-    }
-
-    [[nodiscard]] std::string avahiLog() const
-    {
-        std::ifstream in(dir_.path() / "avahi.log");
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    [[nodiscard]] std::string avahiLog() const { return readFile(dir_.path() / "avahi.log"); }
 
     static inline std::unique_ptr<test::TempDir> busDir_;
-    static inline std::unique_ptr<Child> bus_;
+    static inline std::unique_ptr<ChildProcess> bus_;
     // Declared so that the search goes before the daemon it talks to.
     test::TempDir dir_;
-    Child daemon_;
+    ChildProcess daemon_;
     ThreadEventLoop loop_;
     std::shared_ptr<AsioTransport> transport_ = std::make_shared<AsioTransport>();
 };
@@ -205,15 +131,16 @@ protected:
 TEST_F(AvahiIntegrationTest, FindsBrokersOfBothStacksWithTheirAddressAndNeverAClosedPort)
 {
     startDaemon();
+    // Brokers as the check connections meet them; the secure one is announced by the other stack.
     test::MosquittoBroker mosquitto;
-    ASSERT_TRUE(mosquitto.start()) << mosquitto.log();
-    ListeningSocket secure;
+    test::MosquittoBroker secure;
+    ASSERT_TRUE(mosquitto.start() && secure.start()) << mosquitto.log() << secure.log();
     const std::uint16_t closedPort = test::freeLoopbackPort();
-    Child avahiAnnounced = publish("Mosquitto im Keller", "_mqtt._tcp", mosquitto.port());
-    Child closed = publish("Geschlossen", "_mqtt._tcp", closedPort);
-    Child zeroconfAnnounced(spawnProcess(
+    ChildProcess avahiAnnounced = publish("Mosquitto im Keller", "_mqtt._tcp", mosquitto.port());
+    ChildProcess closed = publish("Geschlossen", "_mqtt._tcp", closedPort);
+    ChildProcess zeroconfAnnounced(
         {kPython, TELVANE_ZEROCONF_ANNOUNCER, "Zeroconf Broker", "_secure-mqtt._tcp", std::to_string(secure.port())},
-        std::nullopt, dir_.path() / "zeroconf.log"));
+        std::nullopt, dir_.path() / "zeroconf.log");
 
     BrokerDiscovery discovery(loop_, std::make_unique<AvahiBrowser>(loop_), transport_);
     discovery.start();
@@ -234,8 +161,9 @@ TEST_F(AvahiIntegrationTest, FindsBrokersOfBothStacksWithTheirAddressAndNeverACl
 
 TEST_F(AvahiIntegrationTest, TheSearchOutlivesTheDaemonGoingAndComingBack)
 {
-    ListeningSocket first;
-    ListeningSocket second;
+    test::MosquittoBroker first;
+    test::MosquittoBroker second;
+    ASSERT_TRUE(first.start() && second.start()) << first.log() << second.log();
     BrokerDiscovery discovery(loop_, std::make_unique<AvahiBrowser>(loop_), transport_);
 
     // No daemon yet: the search runs and says why it finds nothing.
@@ -245,7 +173,7 @@ TEST_F(AvahiIntegrationTest, TheSearchOutlivesTheDaemonGoingAndComingBack)
 
     startDaemon();
     ASSERT_TRUE(loop_.runUntil([&] { return discovery.isServiceReachable(); }, 15s)) << avahiLog();
-    Child before = publish("Vorher", "_mqtt._tcp", first.port());
+    ChildProcess before = publish("Vorher", "_mqtt._tcp", first.port());
     ASSERT_TRUE(loop_.runUntil([&] { return discovery.brokers().size() == 1; }, 30s)) << avahiLog();
 
     daemon_.stop();
@@ -255,7 +183,7 @@ TEST_F(AvahiIntegrationTest, TheSearchOutlivesTheDaemonGoingAndComingBack)
 
     startDaemon();
     ASSERT_TRUE(loop_.runUntil([&] { return discovery.isServiceReachable(); }, 15s)) << avahiLog();
-    Child after = publish("Nachher", "_mqtt._tcp", second.port());
+    ChildProcess after = publish("Nachher", "_mqtt._tcp", second.port());
     ASSERT_TRUE(loop_.runUntil([&] { return discovery.brokers().size() == 2; }, 30s)) << avahiLog();
     EXPECT_EQ(discovery.brokers()[0].name, "Nachher");
     EXPECT_EQ(discovery.brokers()[0].port, second.port());

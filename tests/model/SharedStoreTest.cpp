@@ -1,5 +1,6 @@
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "support/DiscoveredTopics.h"
 #include "support/StoreFile.h"
 #include "support/TempDir.h"
 
@@ -173,7 +174,7 @@ TEST_F(SharedStoreTest, FileIsAPrivateWalDatabaseOfCompactJsonBlobsWhateverTheUm
         store.saveConfig(config);
         store.appendMessages({message("home/temp", 0.5, R"({"t":21.5})")}, 50);
         store.saveDisplayItems(items);
-        store.saveDiscoveredTopics({"home/temp"});
+        telvane::test::saveDiscoveredTopics(store, {"home/temp"});
         StoreFile widget(dbPath(), StoreFile::Access::readOnly);  // keeps -wal and -shm in place
         EXPECT_EQ(modeOf(temp_.path() / "data"), 0700u);
         EXPECT_EQ(modeOf(dbPath().parent_path()), 0700u);
@@ -242,7 +243,7 @@ TEST_F(SharedStoreTest, WhatTheFileCannotHoldIsNeitherWrittenNorHandedBackFromMe
     MQTTConfig config = MQTTConfig::defaultConfig();
     config.host = "bad\xff";
     store.saveConfig(config);
-    store.saveDiscoveredTopics({"t\xfe"});
+    telvane::test::saveDiscoveredTopics(store, {"t\xfe"});
     EXPECT_EQ(store.loadConfig().host, "bad\xEF\xBF\xBD");
     EXPECT_THAT(*store.loadDiscoveredTopics(), UnorderedElementsAre("t\xEF\xBF\xBD"));
 }
@@ -253,7 +254,7 @@ TEST_F(SharedStoreTest, AWriteByAnotherProcessIsSeenByTheNextReadAndSnapshotsSta
     store.saveConfig(MQTTConfig::defaultConfig());
     store.appendMessages({message("a", 1)}, 50);
     store.saveDisplayItems({});
-    store.saveDiscoveredTopics({"a"});
+    telvane::test::saveDiscoveredTopics(store, {"a"});
     EXPECT_EQ(store.messagesSnapshot()->size(), 1u);
     const auto snapshot = store.loadDiscoveredTopics();
     const auto item = MQTTDisplayItem::make("a", "A", "");
@@ -266,7 +267,7 @@ TEST_F(SharedStoreTest, AWriteByAnotherProcessIsSeenByTheNextReadAndSnapshotsSta
         other.saveConfig(config);
         other.appendMessages({message("b", 5)}, 50);
         other.saveDisplayItems({item});
-        other.saveDiscoveredTopics({"a", "b"});
+        telvane::test::saveDiscoveredTopics(other, {"a", "b"});
         ::_exit(0);
     }
     int status = 0;
@@ -334,7 +335,7 @@ TEST_F(SharedStoreTest, UnusableLocationsGiveAStoreWithoutSuiteThatReadsDefaults
         store.saveConfig(config);
         store.appendMessages({message("a", 1)}, 50);
         store.saveDisplayItems({MQTTDisplayItem::make("a", "b", "c")});
-        store.saveDiscoveredTopics({"a"});
+        telvane::test::saveDiscoveredTopics(store, {"a"});
         EXPECT_EQ(store.loadConfig(), MQTTConfig::defaultConfig());
         EXPECT_TRUE(store.messagesSnapshot()->empty());
         EXPECT_TRUE(store.loadDisplayItems().empty());

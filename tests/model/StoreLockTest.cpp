@@ -4,6 +4,7 @@
 
 #include "model/JsonText.h"
 #include "model/SharedStore.h"
+#include "support/DiscoveredTopics.h"
 #include "support/OutsideWriter.h"
 #include "support/StoreFile.h"
 #include "support/TempDir.h"
@@ -59,7 +60,7 @@ TEST_F(StoreLockTest, WritesKeptBackByALockAreReadBackAndWrittenOnceItIsFree)
     // Every kind of write, and the messages document twice: the newest wins.
     store.appendMessages({message("b", "2", 2)}, 50);
     store.appendMessages({message("a", "3", 3), message("c", "4", 4)}, 50);
-    store.saveDiscoveredTopics({"a", "b", "c"});
+    telvane::test::saveDiscoveredTopics(store, {"a", "b", "c"});
     store.saveConfig(config);
     store.saveDisplayItems({MQTTDisplayItem::make("a", "A", "")});
     const std::vector<MQTTMessage> newest{message("c", "4", 4), message("a", "3", 3), message("b", "2", 2)};
@@ -96,7 +97,7 @@ TEST_F(StoreLockTest, WithoutARetryLoopTheNextWriteOrTheEndOfTheStoreWritesWhatW
         store.appendMessages({message("a", "1", 1)}, 50);
         EXPECT_EQ(stored("messages"), "");
         outside.release();
-        store.saveDiscoveredTopics({"a"});
+        telvane::test::saveDiscoveredTopics(store, {"a"});
         EXPECT_EQ(storedMessages(), std::vector<MQTTMessage>{message("a", "1", 1)});
 
         briefly.emplace(dbPath());

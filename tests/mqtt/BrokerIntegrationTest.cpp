@@ -161,15 +161,14 @@ TEST_P(BrokerIntegrationTest, SessionTakenOverIsShownAndReconnectedAfterFiveSeco
     client_->connect();
     ASSERT_TRUE(waitUntilSubscribed(Clock::now() + 10s)) << broker_.log();
     // Another client with our client identifier takes the session over.
-    const pid_t thief =
-        test::spawnProcess({"/usr/bin/mosquitto_sub", "-h", broker_.host(), "-p", std::to_string(broker_.port()), "-i",
-                            store_.loadConfig().clientID, "-t", "nothing", "-V", isV5() ? "mqttv5" : "mqttv311"});
+    test::ChildProcess thief({"/usr/bin/mosquitto_sub", "-h", broker_.host(), "-p", std::to_string(broker_.port()),
+                              "-i", store_.loadConfig().clientID, "-t", "nothing", "-V",
+                              isV5() ? "mqttv5" : "mqttv311"});
     ASSERT_TRUE(loop_.runUntil([&] { return !client_->isConnected(); }, 5s)) << broker_.log();
     const auto lostAt = Clock::now();
     // The thief has done its part; left running, its own reconnects would take
     // the session back again while ours is being checked.
-    ::kill(thief, SIGTERM);
-    test::reapProcess(thief, 2s);
+    thief.stop(SIGTERM, 2s);
     // The stream ends; a 5.0 broker may say why first ("session taken over", 0x8E).
     auto shown = client_->lastError();
     if (shown && std::holds_alternative<TransportError>(*shown)) {

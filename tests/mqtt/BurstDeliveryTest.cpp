@@ -3,6 +3,7 @@
 // the store's lock.
 
 #include "mqtt/ClientFixture.h"
+#include "support/DiscoveredTopics.h"
 #include "support/OutsideWriter.h"
 #include "support/StoreFile.h"
 
@@ -24,7 +25,7 @@ protected:
     // Counts, with a trigger in the database, how often `key` is written.
     void countWrites(const std::string& key)
     {
-        store.saveDiscoveredTopics({});
+        telvane::test::saveDiscoveredTopics(store, {});
         counter_.emplace(dir.path() / "defaults.sqlite3");
         counter_->put("messages", "[]");
         counter_->countRewrites(key);
@@ -49,7 +50,7 @@ TEST_F(BurstDeliveryTest, MessagesOfOneReadAreAppliedInOrderWithOneWriteAndOneRe
     // A topic that only matches a configured filter is not stored.
     saveConfig([](MQTTConfig& config) { config.topics = {"a", "b", "c", "d/#"}; });
     countWrites("messages");
-    store.saveDiscoveredTopics({"known"});
+    telvane::test::saveDiscoveredTopics(store, {"known"});
     Strings seen;
     client->setOnMessage([&](const MQTTMessage& message) { seen.push_back(message.payload); });
     auto& connection = connectAccepted();

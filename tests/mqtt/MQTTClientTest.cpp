@@ -107,24 +107,6 @@ TEST_F(MQTTClientTest, PingrespStopsTheTimeoutAndAnUnansweredPingReconnectsAfter
 
 // ---- Failures and reconnects -----------------------------------------------------
 
-TEST_F(MQTTClientTest, RefusedConnackRetriesEveryFiveSeconds)
-{
-    auto* connection = &connectReady();
-    for (std::size_t attempt = 1; attempt <= 3; ++attempt) {
-        SCOPED_TRACE(attempt);
-        feed(*connection, connack(4));
-        EXPECT_EQ(client->lastError(), ClientError(ConnectionRefused{4}));
-        EXPECT_FALSE(client->isConnected());
-        EXPECT_TRUE(connection->isCancelled());
-        advance(4.99);
-        EXPECT_EQ(transport->connectionCount(), attempt);
-        advance(0.01);
-        ASSERT_EQ(transport->connectionCount(), attempt + 1);
-        connection = &transport->last();
-        report(*connection, ready);
-    }
-}
-
 TEST_F(MQTTClientTest, FailedThenCancelledScheduleOneReconnect)
 {
     auto& connection = connect();
@@ -234,22 +216,6 @@ TEST_F(MQTTClientTest, ConnectWhileReconnectIsPendingStillReconnectsAfterTheNext
     EXPECT_EQ(transport->connectionCount(), 3u);
     advance(5);
     EXPECT_EQ(transport->connectionCount(), 3u);  // the cancelled timer stays cancelled
-}
-
-TEST_F(MQTTClientTest, InvalidRemainingLengthClosesTheConnectionAndReconnects)
-{
-    using Seen = std::pair<bool, std::optional<ClientError>>;
-    std::vector<Seen> seen;  // the observer hears each change of isConnected and lastError once
-    client->setStateObserver([&] { seen.emplace_back(client->isConnected(), client->lastError()); });
-    auto& connection = connectAccepted();
-    feed(connection, concat({publish("home/temp", "before"), kBadLength, publish("home/temp", "after")}));
-    const std::vector<Seen> expected{{true, std::nullopt}, {false, std::nullopt}, {false, ProtocolError{}}};
-    EXPECT_EQ(seen, expected);
-    EXPECT_TRUE(connection.isCancelled());
-    EXPECT_EQ(reloadSignal.count, 1);  // what came before is delivered, nothing after
-    EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "before");
-    advance(5);
-    EXPECT_EQ(transport->connectionCount(), 2u);
 }
 
 TEST_F(MQTTClientTest, UndecodablePacketsAreDroppedAndTheStreamGoesOn)

@@ -167,6 +167,7 @@ TEST_P(MisbehavingBrokerTest, ConnectionTheBrokerEndsOrBreaksIsClosedAndReconnec
          DisconnectedByBroker{static_cast<std::uint8_t>(version() == v50 ? 0x8B : 0)}},
         // Malformed: MQTT has the receiver close the connection.
         {"PUBLISH at QoS 3", publishWith(0x36, 9, "bad"), ProtocolError{ProtocolError::Fault::publishAtQoS3}},
+        {"invalid Remaining Length", kBadLength, ProtocolError{ProtocolError::Fault::invalidLength}},
     };
     const auto kindOnly = [](std::optional<ClientError> error) {
         if (error && std::holds_alternative<TransportError>(*error)) {
@@ -174,9 +175,12 @@ TEST_P(MisbehavingBrokerTest, ConnectionTheBrokerEndsOrBreaksIsClosedAndReconnec
         }
         return error;
     };
+    using Seen = std::pair<bool, std::optional<ClientError>>;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        client->setOnMessage([&](const MQTTMessage& message) { delivered.push_back(message); });
+        client = MQTTClient::create(loop, transport, store, reloadSignal);
+        std::vector<Seen> seen;  // the observer hears each change of isConnected and lastError once
+        client->setStateObserver([&] { seen.emplace_back(client->isConnected(), kindOnly(client->lastError())); });
         auto& connection = connectAccepted();
         const std::size_t connections = transport->connectionCount();
         if (c.last) {
@@ -188,8 +192,7 @@ TEST_P(MisbehavingBrokerTest, ConnectionTheBrokerEndsOrBreaksIsClosedAndReconnec
             connection.endStream();
             loop.runUntilIdle();
         }
-        EXPECT_FALSE(client->isConnected());
-        EXPECT_EQ(kindOnly(client->lastError()), c.error);
+        EXPECT_EQ(seen, (std::vector<Seen>{{true, std::nullopt}, {false, std::nullopt}, {false, c.error}}));
         EXPECT_TRUE(connection.isCancelled());
         EXPECT_EQ(store.messagesSnapshot()->at(0).payload, "before");
 

@@ -28,22 +28,15 @@ expect() {
   grep -E "^${mode} [^ ]+ +[0-9]+ [0-9-]+ [0-9:]+ \./${path}$" "$scratch/contents" >/dev/null \
     || { cat "$scratch/contents"; fail "missing or wrong mode: $mode $path"; }
 }
-expect -rwxr-xr-x usr/bin/telvane
-expect -rwxr-xr-x usr/bin/telvane-widget
-expect -rwxr-xr-x usr/libexec/telvane/telvane-widget-window
-expect -rw-r--r-- usr/share/applications/telvane-widget.desktop
-expect -rw-r--r-- usr/share/man/man1/telvane-widget.1.gz
-expect -rw-r--r-- usr/share/applications/telvane.desktop
-expect -rw-r--r-- usr/share/icons/hicolor/scalable/apps/telvane.svg
-expect -rw-r--r-- usr/share/metainfo/org.telvane.Telvane.metainfo.xml
-expect -rw-r--r-- usr/share/man/man1/telvane.1.gz
-expect -rw-r--r-- usr/share/doc/telvane/copyright
-expect -rw-r--r-- usr/share/doc/telvane/changelog.gz
-for file in metadata.json extension.js stylesheet.css; do
-  expect -rw-r--r-- "usr/share/gnome-shell/extensions/telvane@telvane.org/$file"
+for path in bin/telvane bin/telvane-widget libexec/telvane/telvane-widget-window; do
+  expect -rwxr-xr-x "usr/$path"
 done
-expect -rw-r--r-- usr/share/plasma/plasmoids/org.telvane.widget/metadata.json
-expect -rw-r--r-- usr/share/plasma/plasmoids/org.telvane.widget/contents/ui/main.qml
+for path in applications/telvane.desktop applications/telvane-widget.desktop icons/hicolor/scalable/apps/telvane.svg \
+    metainfo/org.telvane.Telvane.metainfo.xml man/man1/telvane.1.gz man/man1/telvane-widget.1.gz \
+    doc/telvane/copyright doc/telvane/changelog.gz gnome-shell/extensions/telvane@telvane.org/{metadata.json,extension.js,stylesheet.css} \
+    plasma/plasmoids/org.telvane.widget/{metadata.json,contents/ui/main.qml}; do
+  expect -rw-r--r-- "usr/share/$path"
+done
 if awk '{print $1}' "$scratch/contents" | grep -E '^.{5}w|^.{8}w' >/dev/null; then
   fail "something is writable by group or others"
 fi

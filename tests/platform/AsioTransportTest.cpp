@@ -102,6 +102,15 @@ public:
         };
     }
 
+    // A connection of `transport` that reports to this recorder, started.
+    std::shared_ptr<Connection> connect(AsioTransport& transport, const std::string& host, std::uint16_t port)
+    {
+        auto connection = transport.makeConnection(host, port, 10.0);
+        connection->setStateHandler(stateHandler());
+        connection->start();
+        return connection;
+    }
+
     // Runs `change` under the lock and wakes the waiters.
     void add(const std::function<void()>& change)
     {
@@ -189,9 +198,7 @@ TEST(AsioTransportTest, ConnectsSendsReceivesAndReportsEndOfStream)
     });
     Recorder recorder;
     AsioTransport transport;
-    auto connection = transport.makeConnection("127.0.0.1", server.port(), 10.0);
-    connection->setStateHandler(recorder.stateHandler());
-    connection->start();
+    auto connection = recorder.connect(transport, "127.0.0.1", server.port());
     ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
 
     std::optional<TransportError> sendError = kNoError;  // until the completion ran
@@ -230,9 +237,7 @@ TEST(AsioTransportTest, ManySendsInFlightArriveWholeAndInOrder)
     });
     Recorder recorder;
     AsioTransport transport;
-    auto connection = transport.makeConnection("127.0.0.1", server.port(), 10.0);
-    connection->setStateHandler(recorder.stateHandler());
-    connection->start();
+    auto connection = recorder.connect(transport, "127.0.0.1", server.port());
     // Sent before `ready`: they wait and go out in order once connected.
     std::vector<int> completionOrder;
     for (int i = 0; i < static_cast<int>(pieces.size()); ++i) {
@@ -275,9 +280,7 @@ TEST(AsioTransportTest, AStreamOfSmallWritesIsReadInFewerLargerReads)
         });
         Recorder recorder;
         AsioTransport transport;
-        auto connection = transport.makeConnection("127.0.0.1", server.port(), 10.0);
-        connection->setStateHandler(recorder.stateHandler());
-        connection->start();
+        auto connection = recorder.connect(transport, "127.0.0.1", server.port());
         ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
 
         StreamReader reader;
@@ -322,9 +325,7 @@ TEST(AsioTransportTest, RefusedOrUnresolvableConnectionsFailWithTheirKindAndTheS
     for (const auto& c : cases) {
         Recorder recorder;
         AsioTransport transport;
-        auto connection = transport.makeConnection(c.host, c.port, 10.0);
-        connection->setStateHandler(recorder.stateHandler());
-        connection->start();
+        auto connection = recorder.connect(transport, c.host, c.port);
         ASSERT_TRUE(recorder.waitForState(ConnectionState::failed)) << c.host;
         const auto failure = recorder.failure().value_or(TransportError{});
         const std::string& text = failure.systemText;

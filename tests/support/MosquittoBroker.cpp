@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace telvane::test {
@@ -130,6 +129,31 @@ int reapProcess(pid_t pid, std::chrono::milliseconds timeout)
     return -1;
 }
 
+int ChildProcess::stop(int signal, std::chrono::milliseconds timeout)
+{
+    const pid_t pid = std::exchange(pid_, -1);
+    siginfo_t info{};
+    // Only a child that still runs gets the signal: one that ended keeps its
+    // pid until reaped, one reaped before may have passed it on.
+    if (pid > 0 && ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+        && info.si_pid == 0) {
+        ::kill(pid, signal);
+    }
+    return reapProcess(pid, timeout);
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
 {
     return ProcessResult{reapProcess(spawnProcess(argv), timeout)};
@@ -200,10 +224,7 @@ bool MosquittoBroker::restart(MosquittoOptions options)
 
 std::string MosquittoBroker::log() const
 {
-    std::ifstream file(dir_.path() / "mosquitto.log");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return readFile(dir_.path() / "mosquitto.log");
 }
 
 ProcessResult MosquittoBroker::publish(const std::string& topic, const std::string& payload, MqttVersion version) const

@@ -10,10 +10,13 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telvane::test {
@@ -96,5 +99,40 @@ private:
 // Waits at most `timeout` for `pid` to exit, then SIGKILLs it. Returns the
 // exit code, or -1 when it was killed or is unknown.
 int reapProcess(pid_t pid, std::chrono::milliseconds timeout);
+
+// A process of spawnProcess() that ends with the object (SIGTERM, then
+// SIGKILL after 5 s).
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const std::optional<std::filesystem::path>& stdoutFile = std::nullopt,
+                          const std::optional<std::filesystem::path>& stderrFile = std::nullopt)
+        : pid_(spawnProcess(argv, stdoutFile, stderrFile))
+    {}
+    ~ChildProcess() { stop(); }
+    ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+    ChildProcess& operator=(ChildProcess&& other) noexcept
+    {
+        stop();
+        pid_ = std::exchange(other.pid_, -1);
+        return *this;
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    [[nodiscard]] pid_t pid() const { return pid_; }
+    // Sends `signal` unless it has ended already, then reaps it as
+    // reapProcess() does; nothing (-1) once stopped or waited for.
+    int stop(int signal = SIGTERM, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Reaps it as reapProcess() does, without a signal.
+    int wait(std::chrono::milliseconds timeout) { return reapProcess(std::exchange(pid_, -1), timeout); }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Polls `done` every 10 ms until it is true (returns true) or `timeout` has passed.
+[[nodiscard]] bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 }  // namespace telvane::test

@@ -1,11 +1,6 @@
 #include "support/OutsideWriter.h"
 
-#include "support/MosquittoBroker.h"
-
 #include <sqlite3.h>
-
-#include <chrono>
-#include <thread>
 
 namespace telvane::test {
 
@@ -23,22 +18,11 @@ bool isLocked(const std::filesystem::path& path)
 OutsideWriter::OutsideWriter(const std::filesystem::path& path)
     // The busy timeout rides out the moment isLocked() below holds the lock
     // itself; without it the shell's BEGIN fails and it never takes the lock.
-    : pid_(spawnProcess({"/usr/bin/sqlite3", path.string(), ".timeout 5000", "BEGIN IMMEDIATE;",
-                         "INSERT OR REPLACE INTO defaults VALUES('outside', x'00');", ".shell sleep 30"},
-                        std::nullopt, "/dev/null"))
+    : shell_({"/usr/bin/sqlite3", path.string(), ".timeout 5000", "BEGIN IMMEDIATE;",
+              "INSERT OR REPLACE INTO defaults VALUES('outside', x'00');", ".shell sleep 30"},
+             std::nullopt, "/dev/null")
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!isLocked(path) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-void OutsideWriter::release()
-{
-    if (pid_ > 0) {
-        reapProcess(pid_, std::chrono::milliseconds(0));
-        pid_ = -1;
-    }
+    (void)waitUntil([&] { return isLocked(path); }, std::chrono::seconds(10));
 }
 
 }  // namespace telvane::test

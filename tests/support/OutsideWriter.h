@@ -3,7 +3,7 @@
 // A sqlite3 shell in another process that holds a database's write lock,
 // as a widget or a user's shell in a long transaction would.
 
-#include <sys/types.h>
+#include "support/MosquittoBroker.h"
 
 #include <filesystem>
 
@@ -18,14 +18,11 @@ public:
     // with an uncommitted write of its own.
     explicit OutsideWriter(const std::filesystem::path& path);
     ~OutsideWriter() { release(); }
-    OutsideWriter(const OutsideWriter&) = delete;
-    OutsideWriter& operator=(const OutsideWriter&) = delete;
-
     // Kills the shell: its transaction dies with it, and so does the lock.
-    void release();
+    void release() { shell_.stop(SIGKILL, std::chrono::milliseconds(0)); }
 
 private:
-    pid_t pid_;
+    ChildProcess shell_;
 };
 
 }  // namespace telvane::test

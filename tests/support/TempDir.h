@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace telvane::test {
 
@@ -17,5 +18,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The bytes of the file at `path`, "" when there is none.
+[[nodiscard]] std::string readFile(const std::filesystem::path& path);
 
 }  // namespace telvane::test

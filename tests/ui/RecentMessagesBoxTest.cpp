@@ -21,10 +21,8 @@ protected:
     QStringList shown(const char* label)
     {
         QCoreApplication::processEvents();
-        QList<QWidget*> rows = box_.findChildren<QWidget*>(QStringLiteral("messageRow"));
-        std::sort(rows.begin(), rows.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
         QStringList texts;
-        for (QWidget* row : rows) {
+        for (QWidget* row : shownInOrder<QWidget>(&box_, QStringLiteral("messageRow"))) {
             texts.append(row->findChild<QLabel*>(QLatin1String(label))->text());
         }
         return texts;

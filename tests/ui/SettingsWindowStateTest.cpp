@@ -1,4 +1,5 @@
 #include "UiFixture.h"
+#include "support/DiscoveredTopics.h"
 
 #include <functional>
 
@@ -167,7 +168,7 @@ TEST_F(StateTest, RefreshTickFollowsTheStoreEverySecondWhileShownAndKeepsUnsaved
     store_.appendMessages({message("a", "21.5", 1'700'000'000)}, 50);
     const auto item = MQTTDisplayItem::make("a", "Temp", "");
     store_.saveDisplayItems({item});
-    store_.saveDiscoveredTopics({"a", "b/c"});
+    telvane::test::saveDiscoveredTopics(store_, {"a", "b/c"});
     store_.saveConfig(configWithTopics({"z"}));
 
     loop_.advance(Seconds(0.99));
@@ -181,7 +182,7 @@ TEST_F(StateTest, RefreshTickFollowsTheStoreEverySecondWhileShownAndKeepsUnsaved
     EXPECT_TRUE(picker.storedTopics().empty());
     EXPECT_EQ(state.config().host, "unsaved.example");
     picker.open();
-    store_.saveDiscoveredTopics({"a", "b/c", "d"});
+    telvane::test::saveDiscoveredTopics(store_, {"a", "b/c", "d"});
     EXPECT_FALSE(picker.canRefresh());
     loop_.advance(Seconds(1));
     EXPECT_EQ(picker.storedTopics(), (TopicSet{"a", "b/c", "d"}));

@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 
+#include "support/DiscoveredTopics.h"
 #include "ui/picker/TopicPickerDialog.h"
 #include "ui/picker/TopicTreeModel.h"
 
@@ -31,7 +32,7 @@ protected:
     template <typename T>
     T* inPicker(const char* name)
     {
-        return window_->topicPicker()->findChild<T*>(QLatin1String(name));
+        return find<T>(name, window_->topicPicker());
     }
 };
 
@@ -88,7 +89,7 @@ TEST_F(TopicPickerTest, RefreshIsEnabledOnlyWhileTheStoreHoldsOtherTopicsThanThe
     auto* refresh = inPicker<QPushButton>("refreshPickerButton");
     EXPECT_FALSE(refresh->isEnabled());
 
-    store_.saveDiscoveredTopics({"a", "b"});
+    telvane::test::saveDiscoveredTopics(store_, {"a", "b"});
     loop_.advance(Seconds(1));
     EXPECT_TRUE(refresh->isEnabled());
     EXPECT_FALSE(row("b").isValid()) << "the picker keeps its snapshot until asked";

@@ -9,6 +9,7 @@
 #include "model/StoreSchema.h"
 #include "platform/DBusReloadSignal.h"
 #include "support/CountingReloadSignal.h"
+#include "support/DiscoveredTopics.h"
 #include "support/FakeConnectionStatus.h"
 #include "support/ScriptedServiceBrowser.h"
 #include "support/ScriptedTransport.h"
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +46,21 @@ inline MQTTConfig configWithTopics(std::vector<std::string> topics)
     return config;
 }
 
+// The children of `parent` of type T named `objectName` (any name when
+// empty) that are shown, from top to bottom.
+template <typename T>
+std::vector<T*> shownInOrder(QWidget* parent, const QString& objectName = {})
+{
+    std::vector<T*> shown;
+    for (T* child : parent->findChildren<T*>(objectName)) {
+        if (child->isVisibleTo(parent)) {
+            shown.push_back(child);
+        }
+    }
+    std::sort(shown.begin(), shown.end(), [](T* a, T* b) { return a->y() < b->y(); });
+    return shown;
+}
+
 class UiFixture : public ::testing::Test {
 protected:
     // Stores what the state or window reads when it is made.
@@ -53,7 +70,7 @@ protected:
         store_.saveConfig(config);
         StoreFile(dir_.path() / "defaults.sqlite3").put(store_schema::kMessagesKey, encodeMessagesDocument(messages));
         store_.saveDisplayItems(items);
-        store_.saveDiscoveredTopics(topics);
+        telvane::test::saveDiscoveredTopics(store_, topics);
     }
 
     SettingsWindowState& makeState()
@@ -83,10 +100,11 @@ protected:
         return browser;
     }
 
+    // The child of `parent` (by default the window) named `objectName`.
     template <typename T>
-    T* find(const char* objectName)
+    T* find(const char* objectName, QObject* parent = nullptr)
     {
-        T* found = window_->findChild<T*>(QLatin1String(objectName));
+        T* found = (parent != nullptr ? parent : window_.get())->findChild<T*>(QLatin1String(objectName));
         EXPECT_NE(found, nullptr) << objectName;
         return found;
     }

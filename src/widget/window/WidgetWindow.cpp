@@ -3,11 +3,11 @@
 #include "widget/TextFormats.h"
 #include "widget/WidgetText.h"
 #include "widget/window/WidgetCard.h"
+#include "widget/window/X11Desktop.h"
 
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -37,14 +37,14 @@ WidgetWindow::WidgetWindow(QString settingsPath, QWidget* parent)
 {
     setObjectName(QStringLiteral("telvaneWidgetWindow"));
     setWindowTitle(QStringLiteral("Telvane Widget"));
-    Qt::WindowFlags flags = Qt::FramelessWindowHint;
-    // X11 lets a window ask to stay below the others and out of the taskbar
-    // (a tool window); Wayland compositors decide that themselves.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        flags |= Qt::Tool | Qt::WindowStaysOnBottomHint;
-    }
-    setWindowFlags(flags);
+    // X11 lets a window ask to stay below the others, on every workspace
+    // and out of the taskbar; Wayland compositors decide that themselves.
+    const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    setWindowFlags(onX11 ? Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnBottomHint : Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    if (onX11) {
+        keepOnEveryWorkspace(*this);  // after the attribute: it picks the window's visual
+    }
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(10, 10, 4, 4);
@@ -70,33 +70,37 @@ void WidgetWindow::clearCards()
     }
 }
 
-void WidgetWindow::addCard(int index, const QString& label, const QString& value, const QString& toolTip, bool isStale)
+std::vector<CardText> cardsFor(const Snapshot& snapshot)
 {
-    auto* card = new WidgetCard(label, value, isStale, this);
-    card->setToolTip(toolTip);
-    cards_->addWidget(card, index / kColumns, index % kColumns);
+    std::vector<CardText> cards;
+    if (snapshot.entries.empty()) {
+        cards.push_back({"Telvane", stateText(snapshot), stateExplanation(snapshot), false});
+    }
+    for (const auto& entry : snapshot.entries) {
+        CardText card{cutText(oneLine(entry.label), kLabelLength), barValueText(entry, kValueLength), entry.topic,
+                      entry.isStale};
+        if (entry.isStale && entry.ageSeconds) {
+            card.value += " (" + shortAgeText(*entry.ageSeconds) + ")";
+        }
+        if (entry.path) {
+            card.toolTip += " \xE2\x86\x92 " + *entry.path;
+        }
+        card.toolTip += "\n" + (entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string("keine Nachricht"));
+        cards.push_back(std::move(card));
+    }
+    return cards;
 }
 
 void WidgetWindow::showSnapshot(const Snapshot& snapshot)
 {
     setUpdatesEnabled(false);
     clearCards();
-    if (snapshot.entries.empty()) {
-        addCard(0, QStringLiteral("Telvane"), qText(stateText(snapshot)), qText(stateExplanation(snapshot)), false);
-    }
     int index = 0;
-    for (const auto& entry : snapshot.entries) {
-        std::string value = barValueText(entry, kValueLength);
-        if (entry.isStale && entry.ageSeconds) {
-            value += " (" + shortAgeText(*entry.ageSeconds) + ")";
-        }
-        std::string toolTip = entry.topic;
-        if (entry.path) {
-            toolTip += " \xE2\x86\x92 " + *entry.path;
-        }
-        toolTip += "\n" + (entry.ageSeconds ? ageText(*entry.ageSeconds) : std::string("keine Nachricht"));
-        addCard(index++, qText(cutText(oneLine(entry.label), kLabelLength)), qText(value), qText(toolTip),
-                entry.isStale);
+    for (const auto& text : cardsFor(snapshot)) {
+        auto* card = new WidgetCard(qText(text.label), qText(text.value), text.isStale, this);
+        card->setToolTip(qText(text.toolTip));
+        cards_->addWidget(card, index / kColumns, index % kColumns);
+        ++index;
     }
     setUpdatesEnabled(true);
     if (!restored_) {

@@ -12,10 +12,23 @@
 #include <QString>
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
 class QGridLayout;
-class QLabel;
 
 namespace telvane::widget {
+
+// What one card shows.
+struct CardText {
+    std::string label;
+    std::string value;
+    std::string toolTip;
+    bool isStale = false;
+};
+
+// The cards of a snapshot: one per entry, or one saying why there are none.
+[[nodiscard]] std::vector<CardText> cardsFor(const Snapshot& snapshot);
 
 class WidgetWindow final : public QWidget {
     Q_OBJECT
@@ -45,7 +58,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void addCard(int index, const QString& label, const QString& value, const QString& toolTip, bool isStale);
     void clearCards();
     void restoreGeometryFromSettings();
     void saveGeometryToSettings() const;

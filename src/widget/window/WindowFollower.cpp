@@ -1,88 +1,93 @@
 #include "widget/window/WindowFollower.h"
 
-#include "widget/OnceRun.h"
+#include "platform/MonotonicClock.h"
+#include "widget/window/WidgetWindow.h"
 
-#include <algorithm>
-#include <chrono>
+#include <QSocketNotifier>
+
+#include <poll.h>
 
 namespace telvane::widget {
 
-namespace {
-
-using Clock = RenderThrottle::Clock;
-constexpr std::chrono::milliseconds kBusyTimeout{100};
-constexpr int kPollMs = 1000;
-constexpr int kBusyRetryMs = 1000;
-
-}  // namespace
-
 WindowFollower::WindowFollower(const WidgetOptions& options, const std::optional<std::filesystem::path>& storePath,
-                               const std::string& busAddress, SnapshotHandler onSnapshot, QObject* parent)
+                               const std::string& busAddress, WidgetWindow& window, QObject* parent)
     : QObject(parent),
-      options_(options),
-      onSnapshot_(std::move(onSnapshot)),
-      busAddress_(busAddress)
+      window_(window),
+      follower_(options, storePath, busAddress, *this)
 {
-    if (storePath) {
-        reader_.emplace(*storePath, kBusyTimeout);
-    }
-    renderTimer_.setSingleShot(true);
-    connect(&renderTimer_, &QTimer::timeout, this, &WindowFollower::render);
-    connect(&tickTimer_, &QTimer::timeout, this, &WindowFollower::requestRender);
-    connect(&pollTimer_, &QTimer::timeout, this, &WindowFollower::pollStore);
+    wakeUp_.setSingleShot(true);
+    // A coarse timer may fire early, and the follower would find nothing due.
+    wakeUp_.setTimerType(Qt::PreciseTimer);
+    connect(&wakeUp_, &QTimer::timeout, this, &WindowFollower::handle);
 }
 
-WindowFollower::~WindowFollower() = default;
+WindowFollower::~WindowFollower()
+{
+    // Before the follower closes the bus's descriptor under them.
+    delete readable_;
+    delete writable_;
+}
 
 void WindowFollower::start()
 {
-    bus_ = std::make_unique<BusThread>(busAddress_, [this] {
-        // From the bus thread; dropped by Qt if this object is gone.
-        QMetaObject::invokeMethod(this, &WindowFollower::requestRender, Qt::QueuedConnection);
-    });
-    lastVersion_ = reader_ ? reader_->version() : std::nullopt;
-    render();
-    tickTimer_.start(static_cast<int>(std::min(options_.tickSeconds * 1000, 2147483647.0)));
-    pollTimer_.start(kPollMs);
+    static_cast<void>(follower_.start(StoreFollower::Clock::now()));  // the window never goes away before it
+    waitAgain();
 }
 
-void WindowFollower::requestRender()
+std::string WindowFollower::present(const Snapshot& snapshot)
 {
-    const auto now = Clock::now();
-    throttle_.request(now);
-    const auto due = throttle_.dueAt().value_or(now);
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due > now ? due - now : Clock::duration(0));
-    if (!renderTimer_.isActive()) {
-        renderTimer_.start(static_cast<int>(wait.count()));
+    std::string text;
+    for (const auto& card : cardsFor(snapshot)) {
+        // Each field with its length: no text of the store can make two
+        // different sets of cards read the same.
+        for (const std::string* field : {&card.label, &card.value, &card.toolTip}) {
+            text += std::to_string(field->size()) + ':' + *field;
+        }
+        text += card.isStale ? "s" : "f";
     }
+    return text;
 }
 
-void WindowFollower::pollStore()
+bool WindowFollower::show(const Snapshot& snapshot, const std::string& /*presented*/)
 {
-    if (bus_ && bus_->isListening()) {
-        return;
-    }
-    const auto version = reader_ ? reader_->version() : std::nullopt;
-    if (version != lastVersion_) {
-        lastVersion_ = version;
-        requestRender();
-    }
+    window_.showSnapshot(snapshot);
+    return true;
 }
 
-void WindowFollower::render()
+void WindowFollower::handle()
 {
-    throttle_.rendered(Clock::now());
-    StoreContents contents;
-    if (reader_) {
-        contents = reader_->read();
+    static_cast<void>(follower_.handle(StoreFollower::Clock::now()));
+    waitAgain();
+}
+
+void WindowFollower::waitAgain()
+{
+    const int fd = follower_.busFd();
+    if (fd != watchedFd_) {
+        // The bus is gone, its descriptor already closed: a notifier must
+        // not watch it any more. Deleted later, as this may run in its slot.
+        for (QSocketNotifier* notifier : {readable_, writable_}) {
+            if (notifier != nullptr) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+        }
+        readable_ = nullptr;
+        writable_ = nullptr;
+        watchedFd_ = fd;
+        if (fd >= 0) {
+            readable_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+            writable_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+            connect(readable_, &QSocketNotifier::activated, this, &WindowFollower::handle);
+            connect(writable_, &QSocketNotifier::activated, this, &WindowFollower::handle);
+        }
     }
-    if (contents.status == StoreStatus::busy && renderedOnce_) {
-        renderTimer_.start(kBusyRetryMs);  // keep what is shown meanwhile
-        return;
+    if (fd >= 0) {
+        const short events = follower_.busEvents();
+        readable_->setEnabled((events & POLLIN) != 0);
+        writable_->setEnabled((events & POLLOUT) != 0);
     }
-    renderedOnce_ = true;
-    const std::string path = reader_ ? reader_->path().string() : std::string();
-    onSnapshot_(makeSnapshot(contents, path, unixNow(), options_.staleAfterSeconds));
+    wakeUp_.start(pollTimeoutMs(follower_.deadline(), StoreFollower::Clock::now()));
 }
 
 }  // namespace telvane::widget

@@ -1,55 +1,48 @@
 #pragma once
 
-// The window's way of following the store, on the Qt event loop: a
-// snapshot at start, after Telvane's reload signals (coalesced like
-// --follow), every tick so that ages move, and, without a session bus, when
-// the store's data_version changes.
+// The window's way of following the store: StoreFollower (the same as
+// --follow's) driven by Qt's event loop, the bus's descriptor watched by
+// socket notifiers and the follower's deadline by a timer. A snapshot is
+// drawn only when its cards changed.
 
-#include "widget/BusThread.h"
-#include "widget/RenderThrottle.h"
-#include "widget/Snapshot.h"
-#include "widget/StoreReader.h"
-#include "widget/WidgetOptions.h"
+#include "widget/StoreFollower.h"
 
 #include <QObject>
 #include <QTimer>
 
-#include <functional>
-#include <memory>
+class QSocketNotifier;
 
 namespace telvane::widget {
 
-class WindowFollower final : public QObject {
+class WidgetWindow;
+
+class WindowFollower final : public QObject, private StoreFollower::Output {
     Q_OBJECT
 
 public:
-    using SnapshotHandler = std::function<void(const Snapshot&)>;
-
+    // Shows the snapshots in `window`, which outlives this object.
     WindowFollower(const WidgetOptions& options, const std::optional<std::filesystem::path>& storePath,
-                   const std::string& busAddress, SnapshotHandler onSnapshot, QObject* parent = nullptr);
+                   const std::string& busAddress, WidgetWindow& window, QObject* parent = nullptr);
     ~WindowFollower() override;
     WindowFollower(const WindowFollower&) = delete;
     WindowFollower& operator=(const WindowFollower&) = delete;
 
-    // Renders at once and starts following.
+    // Shows the first snapshot at once and starts following.
     void start();
 
 private:
-    void requestRender();
-    void render();
-    void pollStore();
+    std::string present(const Snapshot& snapshot) override;
+    bool show(const Snapshot& snapshot, const std::string& presented) override;
 
-    WidgetOptions options_;
-    std::optional<StoreReader> reader_;
-    SnapshotHandler onSnapshot_;
-    RenderThrottle throttle_;
-    QTimer renderTimer_;
-    QTimer tickTimer_;
-    QTimer pollTimer_;
-    std::optional<StoreVersion> lastVersion_;
-    bool renderedOnce_ = false;
-    std::string busAddress_;
-    std::unique_ptr<BusThread> bus_;  // last: its thread calls into the rest
+    void handle();
+    void waitAgain();
+
+    WidgetWindow& window_;
+    StoreFollower follower_;
+    QTimer wakeUp_;
+    int watchedFd_ = -1;
+    QSocketNotifier* readable_ = nullptr;  // children of this
+    QSocketNotifier* writable_ = nullptr;
 };
 
 }  // namespace telvane::widget

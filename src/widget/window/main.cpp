@@ -48,9 +48,7 @@ int main(int argc, char* argv[])
     WidgetWindow window(WidgetWindow::defaultSettingsPath());
     QObject::connect(&window, &WidgetWindow::openTelvaneRequested, &window, &openTelvane);
     bool shown = false;
-    WindowFollower follower(
-        options, storePathFor(options), telvane::DBusReloadSignal::sessionBusAddress(),
-        [&](const Snapshot& snapshot) { window.showSnapshot(snapshot); }, &window);
+    WindowFollower follower(options, storePathFor(options), telvane::DBusReloadSignal::sessionBusAddress(), window);
     QObject::connect(&window, &WidgetWindow::painted, &window, [&] {
         if (shown) {
             return;
