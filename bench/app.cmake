@@ -4,8 +4,6 @@
 # first-paint probe the shipped program has no option for. The harness also
 # renders the pictures of the docs (scripts/screenshot*).
 if(TARGET telvane)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets)
-
   add_executable(app_empty_window app/EmptyWindow.cpp)
   target_link_libraries(app_empty_window PRIVATE Qt6::Widgets telvane_warnings)
 

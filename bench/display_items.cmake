@@ -2,7 +2,6 @@
 # and the one-second refresh tick, beside a parse baseline and a tick with no
 # topic chosen.
 if(TARGET telvane_gui)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
   add_executable(display_items_bench ${CMAKE_CURRENT_LIST_DIR}/display_items_bench.cpp)
   target_link_libraries(display_items_bench PRIVATE
     telvane_gui telvane_test_fixtures Qt6::Test benchmark::benchmark telvane_warnings)

@@ -211,6 +211,33 @@ int listenOn(std::uint16_t port)
     return fd;
 }
 
+// Grants every SUBSCRIBE until the one to "#"; false when the subscriber
+// left before it.
+bool answerSubscriptions(int fd, int version)
+{
+    for (;;) {
+        const auto packet = readPacket(fd);
+        if (!packet) {
+            return false;
+        }
+        if ((packet->firstByte & 0xF0) != 0x80) {
+            continue;
+        }
+        std::uint16_t id = 0;
+        const bool all = subscribesToAll(packet->body, version, id);
+        Bytes suback{0x90, 0x00, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id & 0xFF)};
+        if (version == 5) {
+            suback.push_back(0x00);
+        }
+        suback.push_back(0x00);  // granted QoS 0
+        suback[1] = static_cast<std::uint8_t>(suback.size() - 2);
+        writeAll(fd, suback.data(), suback.size());
+        if (all) {
+            return true;
+        }
+    }
+}
+
 int serve(const Options& options)
 {
     const int listening = listenOn(options.port);
@@ -242,28 +269,7 @@ int serve(const Options& options)
     const Bytes connack = version == 5 ? Bytes{0x20, 0x03, 0x00, 0x00, 0x00} : Bytes{0x20, 0x02, 0x00, 0x00};
     writeAll(fd, connack.data(), connack.size());
 
-    for (;;) {
-        const auto packet = readPacket(fd);
-        if (!packet) {
-            return 1;
-        }
-        if ((packet->firstByte & 0xF0) != 0x80) {
-            continue;
-        }
-        std::uint16_t id = 0;
-        const bool all = subscribesToAll(packet->body, version, id);
-        Bytes suback{0x90, 0x00, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id & 0xFF)};
-        if (version == 5) {
-            suback.push_back(0x00);
-        }
-        suback.push_back(0x00);  // granted QoS 0
-        suback[1] = static_cast<std::uint8_t>(suback.size() - 2);
-        writeAll(fd, suback.data(), suback.size());
-        if (all) {
-            break;
-        }
-    }
-    if (!writeAll(fd, stream.data(), stream.size())) {
+    if (!answerSubscriptions(fd, version) || !writeAll(fd, stream.data(), stream.size())) {
         return 1;
     }
     // Keep the session alive until the subscriber leaves.

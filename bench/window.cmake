@@ -1,7 +1,6 @@
 # The settings window: opening the topic picker over many discovered topics
 # and the one-second refresh tick, beside store-load and sort baselines.
 if(TARGET telvane_gui)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
   add_executable(picker_bench ${CMAKE_CURRENT_LIST_DIR}/picker_bench.cpp)
   target_link_libraries(picker_bench PRIVATE
     telvane_gui telvane_test_fixtures Qt6::Test benchmark::benchmark telvane_warnings)

@@ -11,18 +11,18 @@ target_compile_options(telvane_warnings INTERFACE
   -Wnon-virtual-dtor    # interfaces are deleted through base pointers
   -Wold-style-cast      # casts should say which kind they are
   -Woverloaded-virtual  # a mistyped override should not compile silently
+  -Wsuggest-override    # an override without the keyword breaks silently when the base changes
   -Wimplicit-fallthrough
+  -Wformat=2            # printf-style calls (fuzz reports, diagnostics) checked, formats not from data
+  -Wdouble-promotion    # a float silently widened is a precision or speed slip
+  -Wcast-align          # casting to a stricter alignment is undefined behaviour on some targets
 )
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(telvane_warnings INTERFACE
+    -Wduplicated-cond   # the same condition in an if/else-if chain: a copy-paste slip
+    -Wlogical-op        # && or || with operands that make it constant or redundant
+  )
+endif()
 if(TELVANE_WARNINGS_AS_ERRORS)
   target_compile_options(telvane_warnings INTERFACE -Werror)
 endif()
-
-# The hardening Debian expects of a packaged program; on the same target so
-# that every project target gets it. Fortification needs an optimised build.
-target_compile_options(telvane_warnings INTERFACE
-  -fstack-protector-strong                                   # stack smashing ends the process
-  $<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2>  # checked libc string and memory calls
-)
-target_link_options(telvane_warnings INTERFACE
-  -Wl,-z,relro -Wl,-z,now  # the relocation tables are read-only once loaded
-)

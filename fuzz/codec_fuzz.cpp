@@ -26,6 +26,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,23 @@ std::optional<Bytes> base64Decode(std::string_view text)
 
 constexpr std::array<const char*, 3> kFilters{"a/#", "b/+/c", "#"};
 
+// The payload is the body's tail, as text or as Base64 of its bytes; its
+// length on the wire.
+std::size_t checkedPayloadLength(ByteView body, const std::string& payload)
+{
+    const bool isText =
+        isValidUTF8(payload) && body.size() >= payload.size() && asText(body.last(payload.size())) == payload;
+    if (isText) {
+        return payload.size();
+    }
+    const auto decoded = base64Decode(payload);
+    FUZZ_CHECK(decoded.has_value());
+    FUZZ_CHECK(decoded->size() <= body.size());
+    FUZZ_CHECK(std::equal(decoded->begin(), decoded->end(), body.last(decoded->size()).begin()));
+    FUZZ_CHECK(!isValidUTF8(asText(*decoded)));
+    return decoded->size();
+}
+
 void checkPublish(std::uint8_t firstByte, ByteView body, const PublishMessage& message, MQTTProtocolVersion version)
 {
     const auto qos = static_cast<std::uint8_t>((firstByte >> 1U) & 3U);
@@ -92,18 +110,7 @@ void checkPublish(std::uint8_t firstByte, ByteView body, const PublishMessage& m
         const auto identifier = readUInt16(body.subspan(topic.length));
         FUZZ_CHECK(identifier.status == ReadStatus::ok && identifier.value == message.packetIdentifier);
     }
-    // The payload is the body's tail, as text or as Base64 of its bytes.
-    std::size_t payloadLength = message.payload.size();
-    const bool isText = isValidUTF8(message.payload) && body.size() >= payloadLength
-                        && asText(body.last(payloadLength)) == message.payload;
-    if (!isText) {
-        const auto decoded = base64Decode(message.payload);
-        FUZZ_CHECK(decoded.has_value());
-        payloadLength = decoded->size();
-        FUZZ_CHECK(payloadLength <= body.size());
-        FUZZ_CHECK(std::equal(decoded->begin(), decoded->end(), body.last(payloadLength).begin()));
-        FUZZ_CHECK(!isValidUTF8(asText(*decoded)));
-    }
+    const std::size_t payloadLength = checkedPayloadLength(body, message.payload);
     FUZZ_CHECK(headerLength + payloadLength <= body.size());
     if (version == MQTTProtocolVersion::mqtt311) {
         // No properties: the payload is all that follows the header.
@@ -168,6 +175,26 @@ struct Framed {
     }
 };
 
+// One read's report, given what the reads before it reported.
+void checkRead(const Framed& before, const FramedRead& read)
+{
+    // Once the stream has ended or could not be cut, nothing more is reported.
+    FUZZ_CHECK(!(before.isMalformed || before.isDisconnected)
+               || (read.packets.empty() && read.replies.empty() && !read.malformed && !read.isDisconnected));
+    FUZZ_CHECK(!read.isDisconnected
+               || (!read.packets.empty() && read.packets.back().kind == InboundPacket::Kind::disconnect));
+    for (const auto& reply : read.replies) {
+        FUZZ_CHECK(reply.size() == 4 && reply[1] == 2 && (reply[2] != 0 || reply[3] != 0));
+        FUZZ_CHECK(reply[0] == kPubackFirstByte || reply[0] == kPubrecFirstByte || reply[0] == kPubcompFirstByte);
+    }
+    for (const auto& packet : read.packets) {
+        if (packet.kind == InboundPacket::Kind::subscriptionRefused) {
+            FUZZ_CHECK(isRefusal(packet.code)
+                       && std::find(kFilters.begin(), kFilters.end(), packet.topic) != kFilters.end());
+        }
+    }
+}
+
 // A framer subscribed to kFilters, fed `stream` in reads of `readSize`
 // bytes. In its copy of the stream, the SUBACKs at `subackOffsets` that
 // name identifier 0, 1 or 2 name the identifier this framer drew for that
@@ -203,22 +230,8 @@ Framed frame(MQTTProtocolVersion version, ByteView stream, const std::vector<std
     for (std::size_t at = 0; at < bytes.size(); at += readSize) {
         const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at + readSize, bytes.size()));
         auto read = framer.append(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at), end));
-        // Once the stream has ended or could not be cut, nothing more is reported.
-        FUZZ_CHECK(!(framed.isMalformed || framed.isDisconnected)
-                   || (read.packets.empty() && read.replies.empty() && !read.malformed && !read.isDisconnected));
-        FUZZ_CHECK(!read.isDisconnected
-                   || (!read.packets.empty() && read.packets.back().kind == InboundPacket::Kind::disconnect));
-        for (const auto& reply : read.replies) {
-            FUZZ_CHECK(reply.size() == 4 && reply[1] == 2 && (reply[2] != 0 || reply[3] != 0));
-            FUZZ_CHECK(reply[0] == kPubackFirstByte || reply[0] == kPubrecFirstByte || reply[0] == kPubcompFirstByte);
-        }
-        for (auto& packet : read.packets) {
-            if (packet.kind == InboundPacket::Kind::subscriptionRefused) {
-                FUZZ_CHECK(isRefusal(packet.code)
-                           && std::find(kFilters.begin(), kFilters.end(), packet.topic) != kFilters.end());
-            }
-            framed.packets.push_back(std::move(packet));
-        }
+        checkRead(framed, read);
+        std::move(read.packets.begin(), read.packets.end(), std::back_inserter(framed.packets));
         framed.replies.insert(framed.replies.end(), read.replies.begin(), read.replies.end());
         framed.isMalformed = framed.isMalformed || read.malformed.has_value();
         framed.isDisconnected = framed.isDisconnected || read.isDisconnected;
@@ -250,6 +263,40 @@ void checkWireTypes(ByteView stream)
     }
 }
 
+// Where a framer has to stop reading a stream.
+enum class StreamEnd { open, malformed, disconnected };
+
+// The codec's decoders on every packet of the stream, one after the other;
+// notes where the SUBACKs' identifiers are.
+StreamEnd checkPackets(ByteView stream, MQTTProtocolVersion version, std::vector<std::size_t>& subackOffsets)
+{
+    std::size_t offset = 0;
+    StreamEnd end = StreamEnd::open;
+    while (true) {
+        const ByteView rest = stream.subspan(offset);
+        const auto packet = extractPacket(rest);
+        if (packet.status != ExtractStatus::packet) {
+            if (packet.status == ExtractStatus::malformed && end == StreamEnd::open) {
+                end = StreamEnd::malformed;
+            }
+            return end;
+        }
+        if (end == StreamEnd::open && isQoS3Publish(packet.firstByte)) {
+            end = StreamEnd::malformed;
+        } else if (end == StreamEnd::open && packetType(packet.firstByte) == kDisconnectType) {
+            end = StreamEnd::disconnected;
+        }
+        FUZZ_CHECK(packet.length >= 2 && packet.length <= rest.size());
+        FUZZ_CHECK(packet.firstByte == rest[0]);
+        FUZZ_CHECK(packet.body.data() + packet.body.size() == rest.data() + packet.length);
+        checkPacket(packet.firstByte, packet.body, version);
+        if (packetType(packet.firstByte) == kSubackType && packet.body.size() >= 2) {
+            subackOffsets.push_back(static_cast<std::size_t>(packet.body.data() - stream.data()));
+        }
+        offset += packet.length;
+    }
+}
+
 }  // namespace
 }  // namespace telvane
 
@@ -270,37 +317,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The codec directly, on every packet of the stream.
     std::vector<std::size_t> subackOffsets;
-    std::size_t offset = 0;
-    enum class End { open, malformed, disconnected };
-    End end = End::open;  // where the framer has to stop
-    while (true) {
-        const ByteView rest = stream.subspan(offset);
-        const auto packet = extractPacket(rest);
-        if (packet.status != ExtractStatus::packet) {
-            if (packet.status == ExtractStatus::malformed && end == End::open) {
-                end = End::malformed;
-            }
-            break;
-        }
-        if (end == End::open && isQoS3Publish(packet.firstByte)) {
-            end = End::malformed;
-        } else if (end == End::open && packetType(packet.firstByte) == kDisconnectType) {
-            end = End::disconnected;
-        }
-        FUZZ_CHECK(packet.length >= 2 && packet.length <= rest.size());
-        FUZZ_CHECK(packet.firstByte == rest[0]);
-        FUZZ_CHECK(packet.body.data() + packet.body.size() == rest.data() + packet.length);
-        checkPacket(packet.firstByte, packet.body, version);
-        if (packetType(packet.firstByte) == kSubackType && packet.body.size() >= 2) {
-            subackOffsets.push_back(static_cast<std::size_t>(packet.body.data() - stream.data()));
-        }
-        offset += packet.length;
-    }
+    const StreamEnd end = checkPackets(stream, version, subackOffsets);
 
     // The framer: in reads, the same as at once.
     const Framed atOnce = frame(version, stream, subackOffsets, std::max<std::size_t>(stream.size(), 1));
     const Framed inReads = frame(version, stream, subackOffsets, readSize);
     FUZZ_CHECK(inReads == atOnce);
-    FUZZ_CHECK(atOnce.isMalformed == (end == End::malformed) && atOnce.isDisconnected == (end == End::disconnected));
+    FUZZ_CHECK(atOnce.isMalformed == (end == StreamEnd::malformed)
+               && atOnce.isDisconnected == (end == StreamEnd::disconnected));
     return 0;
 }

@@ -138,6 +138,18 @@ MQTTConfig soakConfig(std::uint16_t port)
     return config;
 }
 
+PublisherOptions soakPublishing(const MQTTConfig& config)
+{
+    PublisherOptions publishing;
+    publishing.port = config.port;
+    publishing.messagesPerSecond = kMessagesPerSecond;
+    publishing.configuredTopics = config.topics;
+    for (long i = 0; i < kOtherTopics; ++i) {
+        publishing.otherTopics.push_back("soak/t/" + std::to_string(i));
+    }
+    return publishing;
+}
+
 std::optional<ReaderTally> readTally(const std::filesystem::path& file)
 {
     std::ifstream in(file);
@@ -208,6 +220,38 @@ bool reportReconnects(const std::vector<Restart>& restarts, const std::vector<Co
     return ok;
 }
 
+void reportTraffic(const SoakPublisher& publisher, long stored, long reloads)
+{
+    std::printf("\nPublisher: %ld messages sent, %ld on configured topics, %ld connections\n", publisher.sent(),
+                publisher.sentConfigured(), publisher.connects());
+    std::printf(
+        "Telvane: %ld messages stored (%.1f%% of those sent on configured topics; QoS 0 loses what "
+        "a dead broker held), %ld reload requests\n",
+        stored,
+        publisher.sentConfigured() > 0
+            ? 100.0 * static_cast<double>(stored) / static_cast<double>(publisher.sentConfigured())
+            : 0.0,
+        reloads);
+}
+
+bool reportReader(const std::optional<ReaderTally>& tally, double seconds)
+{
+    if (!tally) {
+        std::printf("Reader: no tally (the reader process failed)  FAIL\n");
+        return false;
+    }
+    const bool ok = tally->unreadable == 0 && tally->inconsistent == 0 && tally->rounds > 0;
+    std::printf(
+        "Reader: %ld rounds (%.1f per second), %ld documents read: %ld readable, %ld not written "
+        "yet, %ld unreadable or torn, %ld inconsistent, %ld refused as busy; slowest round %.2f ms  "
+        "%s\n",
+        tally->rounds, static_cast<double>(tally->rounds) / seconds,
+        tally->readable + tally->missing + tally->unreadable + tally->inconsistent + tally->busy, tally->readable,
+        tally->missing, tally->unreadable, tally->inconsistent, tally->busy, tally->slowestReadMs,
+        ok ? "PASS" : "FAIL");
+    return ok;
+}
+
 int runSoak(const char* self, double minutes)
 {
     const auto duration = std::chrono::duration<double>(minutes * 60.0);
@@ -237,14 +281,7 @@ int runSoak(const char* self, double minutes)
     const pid_t reader =
         test::spawnProcess({self, "read", database.string(), std::to_string(duration.count())}, tallyFile);
 
-    PublisherOptions publishing;
-    publishing.port = broker.port();
-    publishing.messagesPerSecond = kMessagesPerSecond;
-    publishing.configuredTopics = config.topics;
-    for (long i = 0; i < kOtherTopics; ++i) {
-        publishing.otherTopics.push_back("soak/t/" + std::to_string(i));
-    }
-    SoakPublisher publisher(publishing);
+    SoakPublisher publisher(soakPublishing(config));
 
     ThreadEventLoop loop;
     test::CountingReloadSignal reloader;
@@ -279,30 +316,8 @@ int runSoak(const char* self, double minutes)
 
         test::reapProcess(reader, std::chrono::seconds(30));
         const auto tally = readTally(tallyFile);
-        std::printf("\nPublisher: %ld messages sent, %ld on configured topics, %ld connections\n", publisher.sent(),
-                    publisher.sentConfigured(), publisher.connects());
-        std::printf(
-            "Telvane: %ld messages stored (%.1f%% of those sent on configured topics; QoS 0 loses what "
-            "a dead broker held), %ld reload requests\n",
-            stored,
-            publisher.sentConfigured() > 0
-                ? 100.0 * static_cast<double>(stored) / static_cast<double>(publisher.sentConfigured())
-                : 0.0,
-            static_cast<long>(reloader.count.load()));
-        bool readerOk = false;
-        if (tally) {
-            readerOk = tally->unreadable == 0 && tally->inconsistent == 0 && tally->rounds > 0;
-            std::printf(
-                "Reader: %ld rounds (%.1f per second), %ld documents read: %ld readable, %ld not written "
-                "yet, %ld unreadable or torn, %ld inconsistent, %ld refused as busy; slowest round %.2f ms  "
-                "%s\n",
-                tally->rounds, static_cast<double>(tally->rounds) / duration.count(),
-                tally->readable + tally->missing + tally->unreadable + tally->inconsistent + tally->busy,
-                tally->readable, tally->missing, tally->unreadable, tally->inconsistent, tally->busy,
-                tally->slowestReadMs, readerOk ? "PASS" : "FAIL");
-        } else {
-            std::printf("Reader: no tally (the reader process failed)  FAIL\n");
-        }
+        reportTraffic(publisher, stored, static_cast<long>(reloader.count.load()));
+        const bool readerOk = reportReader(tally, duration.count());
         const bool ok = rssOk && reconnectOk && readerOk;
         std::printf("\nsoak: %s\n", ok ? "PASS" : "FAIL");
         return ok ? 0 : 1;

@@ -25,6 +25,39 @@ void setTextIfDifferent(QLineEdit* field, const std::string& value)
     }
 }
 
+QToolButton* searchButton(QWidget* parent)
+{
+    auto* search = new QToolButton(parent);
+    search->setObjectName(QStringLiteral("searchBrokerButton"));
+    search->setIcon(style::searchIcon());
+    search->setAutoRaise(true);  // borderless
+    search->setToolTip(QStringLiteral("Broker im Netzwerk suchen (Bonjour/mDNS)"));
+    search->setAccessibleName(QStringLiteral("Broker im Netzwerk suchen"));
+    return search;
+}
+
+// One checkable button per protocol version side by side, in `group`
+// (exclusive), each with the version's raw value as its id.
+QWidget* protocolSegments(QButtonGroup* group, QWidget* parent)
+{
+    auto* segments = new QWidget(parent);
+    auto* segmentsLayout = new QHBoxLayout(segments);
+    segmentsLayout->setContentsMargins(0, 0, 0, 0);
+    segmentsLayout->setSpacing(0);
+    for (const MQTTProtocolVersion version : kAllProtocolVersions) {
+        auto* button = new QPushButton(QString::fromUtf8(displayText(version)), segments);
+        button->setCheckable(true);
+        button->setAutoDefault(false);
+        button->setObjectName(version == MQTTProtocolVersion::mqtt311 ? QStringLiteral("protocol311Button")
+                                                                      : QStringLiteral("protocol50Button"));
+        group->addButton(button, rawValue(version));
+        segmentsLayout->addWidget(button);
+    }
+    segmentsLayout->addStretch(1);
+    group->setExclusive(true);
+    return segments;
+}
+
 }  // namespace
 
 BrokerBox::BrokerBox(SettingsWindowState& state, QWidget* parent)
@@ -68,12 +101,7 @@ BrokerBox::BrokerBox(SettingsWindowState& state, QWidget* parent)
     hostLayout->setContentsMargins(0, 0, 0, 0);
     hostLayout->setSpacing(4);
     hostLayout->addWidget(host_, 1);
-    auto* search = new QToolButton(hostRow);
-    search->setObjectName(QStringLiteral("searchBrokerButton"));
-    search->setIcon(style::searchIcon());
-    search->setAutoRaise(true);  // borderless
-    search->setToolTip(QStringLiteral("Broker im Netzwerk suchen (Bonjour/mDNS)"));
-    search->setAccessibleName(QStringLiteral("Broker im Netzwerk suchen"));
+    auto* search = searchButton(hostRow);
     hostLayout->addWidget(search);
     addRow(QStringLiteral("Host"), hostRow, "hostRow", host_);
     host_->setObjectName(QStringLiteral("hostField"));
@@ -85,21 +113,7 @@ BrokerBox::BrokerBox(SettingsWindowState& state, QWidget* parent)
     addRow(QStringLiteral("Benutzername"), username_, "usernameField");
     addRow(QStringLiteral("Passwort"), password_, "passwordField");
 
-    auto* segments = new QWidget(this);
-    auto* segmentsLayout = new QHBoxLayout(segments);
-    segmentsLayout->setContentsMargins(0, 0, 0, 0);
-    segmentsLayout->setSpacing(0);
-    for (const MQTTProtocolVersion version : kAllProtocolVersions) {
-        auto* button = new QPushButton(QString::fromUtf8(displayText(version)), segments);
-        button->setCheckable(true);
-        button->setAutoDefault(false);
-        button->setObjectName(version == MQTTProtocolVersion::mqtt311 ? QStringLiteral("protocol311Button")
-                                                                      : QStringLiteral("protocol50Button"));
-        protocol_->addButton(button, rawValue(version));
-        segmentsLayout->addWidget(button);
-    }
-    segmentsLayout->addStretch(1);
-    protocol_->setExclusive(true);
+    auto* segments = protocolSegments(protocol_, this);
     addRow(QStringLiteral("Protokoll"), segments, "protocolPicker", protocol_->buttons().value(0));
 
     connect(search, &QToolButton::clicked, this, [this] { state_.setShowBrokerSearch(true); });

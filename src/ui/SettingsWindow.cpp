@@ -27,6 +27,19 @@ constexpr int kMinimumHeight = 750;
 constexpr int kStackSpacing = 16;
 constexpr int kDotSize = 8;
 
+// The client's last error under the title, in red; hidden while there is none.
+LineLimitedLabel* errorLabel(QWidget* parent)
+{
+    auto* label = new LineLimitedLabel(2, parent);
+    label->setObjectName(QStringLiteral("lastErrorLabel"));
+    label->setFont(style::captionFont(label->font()));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
+    label->setPalette(palette);
+    label->hide();
+    return label;
+}
+
 }  // namespace
 
 SettingsWindow::SettingsWindow(SharedStore& store, EventLoop& mainLoop, ReloadSignal& reloadSignal,
@@ -88,13 +101,7 @@ void SettingsWindow::build()
     header->addLayout(status);
     stack->addLayout(header);
 
-    lastError_ = new LineLimitedLabel(2, this);
-    lastError_->setObjectName(QStringLiteral("lastErrorLabel"));
-    lastError_->setFont(style::captionFont(lastError_->font()));
-    QPalette errorPalette = lastError_->palette();
-    errorPalette.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
-    lastError_->setPalette(errorPalette);
-    lastError_->hide();
+    lastError_ = errorLabel(this);
     stack->addWidget(lastError_);
 
     brokerBox_ = new BrokerBox(*state_, this);

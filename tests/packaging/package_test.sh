@@ -56,6 +56,13 @@ out="$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" "$scratch/root/usr/b
 [ "$out" = "telvane $version" ] || fail "telvane --version said '$out'"
 out="$("$scratch/root/usr/bin/telvane-widget" --version)"
 [ "$out" = "telvane-widget $version" ] || fail "telvane-widget --version said '$out'"
+# A status bar may start telvane-widget every second: it loads neither Qt
+# nor Avahi (the broker search's), only what its text modes use.
+needed="$(readelf -d "$scratch/root/usr/bin/telvane-widget" | grep NEEDED)"
+if grep -E "libavahi|libQt" <<<"$needed" >/dev/null; then
+  echo "$needed"
+  fail "telvane-widget needs a library its text modes do not use"
+fi
 # The extracted widget finds its window program under libexec, and a
 # missing store is a line and status 0, not a failure.
 out="$("$scratch/root/usr/bin/telvane-widget" --once --store "$scratch/none.sqlite3")"

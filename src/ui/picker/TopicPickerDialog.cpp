@@ -30,6 +30,24 @@ QPushButton* plainButton(const QString& text, const char* name, QWidget* parent)
     return button;
 }
 
+void setUpTreeView(QTreeView* view, TopicTreeModel* model)
+{
+    view->setObjectName(QStringLiteral("topicTreeView"));
+    view->setModel(model);
+    view->setHeaderHidden(true);
+    view->setUniformRowHeights(true);
+    view->setIndentation(20);
+    view->setMinimumHeight(120);
+    view->setMaximumHeight(280);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setAccessibleName(QStringLiteral("Entdeckte Topics"));
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionResizeMode(TopicTreeModel::kNameColumn, QHeaderView::Stretch);
+    view->header()->setSectionResizeMode(TopicTreeModel::kActionColumn, QHeaderView::Fixed);
+    view->header()->resizeSection(TopicTreeModel::kActionColumn, kActionColumnWidth);
+}
+
 }  // namespace
 
 TopicPickerDialog::TopicPickerDialog(TopicPickerState& picker, std::function<bool(const std::string&)> isConfigured,
@@ -73,20 +91,7 @@ TopicPickerDialog::TopicPickerDialog(TopicPickerState& picker, std::function<boo
     emptyLabel_->setFont(style::captionFont(emptyLabel_->font()));
     style::makeSecondary(emptyLabel_);
 
-    treeView_->setObjectName(QStringLiteral("topicTreeView"));
-    treeView_->setModel(model_);
-    treeView_->setHeaderHidden(true);
-    treeView_->setUniformRowHeights(true);
-    treeView_->setIndentation(20);
-    treeView_->setMinimumHeight(120);
-    treeView_->setMaximumHeight(280);
-    treeView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    treeView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    treeView_->setAccessibleName(QStringLiteral("Entdeckte Topics"));
-    treeView_->header()->setStretchLastSection(false);
-    treeView_->header()->setSectionResizeMode(TopicTreeModel::kNameColumn, QHeaderView::Stretch);
-    treeView_->header()->setSectionResizeMode(TopicTreeModel::kActionColumn, QHeaderView::Fixed);
-    treeView_->header()->resizeSection(TopicTreeModel::kActionColumn, kActionColumnWidth);
+    setUpTreeView(treeView_, model_);
     model_->setIsConfigured(std::move(isConfigured));
 
     treeArea_->addWidget(emptyLabel_);
