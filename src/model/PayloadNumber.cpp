@@ -442,23 +442,9 @@ private:
             fractionEnd = p_;
         }
         std::int64_t exponent = 0;
-        bool hasExponent = false;
-        if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
-            hasExponent = true;
-            ++p_;
-            bool negativeExponent = false;
-            if (p_ != end_ && (*p_ == '+' || *p_ == '-')) {
-                negativeExponent = *p_ == '-';
-                ++p_;
-            }
-            const Byte* exponentDigits = p_;
-            if (!skipDigits()) {
-                return false;
-            }
-            for (const Byte* d = exponentDigits; d != p_ && exponent < kExponentLimit; ++d) {
-                exponent = exponent * 10 + (*d - '0');
-            }
-            exponent = negativeExponent ? -exponent : exponent;
+        const bool hasExponent = p_ != end_ && (*p_ == 'e' || *p_ == 'E');
+        if (hasExponent && !exponentPart(exponent)) {
+            return false;
         }
         const std::string_view text(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p_ - start));
         if (fraction == nullptr && !hasExponent) {
@@ -485,6 +471,27 @@ private:
             return true;
         }
         return converted(text, negative, magnitude, wanted);
+    }
+
+    // The exponent after the "e" at p_: its sign and digits, the value
+    // saturating at kExponentLimit. False when no digit follows.
+    bool exponentPart(std::int64_t& exponent)
+    {
+        ++p_;
+        bool negativeExponent = false;
+        if (p_ != end_ && (*p_ == '+' || *p_ == '-')) {
+            negativeExponent = *p_ == '-';
+            ++p_;
+        }
+        const Byte* exponentDigits = p_;
+        if (!skipDigits()) {
+            return false;
+        }
+        for (const Byte* d = exponentDigits; d != p_ && exponent < kExponentLimit; ++d) {
+            exponent = exponent * 10 + (*d - '0');
+        }
+        exponent = negativeExponent ? -exponent : exponent;
+        return true;
     }
 
     bool skipDigits()

@@ -173,6 +173,52 @@ Json toJson(const MQTTConfig& c)
     return j;
 }
 
+namespace {
+
+// The members a configuration may lack, each read into `c` when present;
+// false when one is there but not what it must be.
+bool readOptionalMembers(const Json& j, MQTTConfig& c)
+{
+    for (auto [key, field] : {std::pair{kUsername, &c.username}, std::pair{kPassword, &c.password}}) {
+        const auto member = optionalMember(j, key);
+        if (member.value) {
+            if (!member.value->is_string()) {
+                return false;
+            }
+            *field = member.value->get<std::string>();
+        }
+    }
+    if (const auto member = optionalMember(j, kKeepAlive); member.value) {
+        const auto keepAlive = jsonUInt16(*member.value);
+        if (!keepAlive) {
+            return false;
+        }
+        c.keepAliveInterval = *keepAlive;
+    }
+    if (const auto member = optionalMember(j, kProtocolVersion); member.value) {
+        const auto raw = jsonUInt16(*member.value);
+        const auto version = raw ? protocolVersionFromRaw(*raw) : std::nullopt;
+        if (!version) {
+            return false;
+        }
+        c.protocolVersion = *version;
+    }
+    if (const auto member = optionalMember(j, kTopicLabels); member.value) {
+        if (!member.value->is_object()) {
+            return false;
+        }
+        for (const auto& [topic, label] : member.value->items()) {
+            if (!label.is_string()) {
+                return false;
+            }
+            c.topicLabels[topic] = label.get<std::string>();
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::optional<MQTTConfig> configFromJson(const Json& j)
 {
     if (!j.is_object()) {
@@ -200,40 +246,8 @@ std::optional<MQTTConfig> configFromJson(const Json& j)
         c.topics.push_back(topic.get<std::string>());
     }
 
-    for (auto [key, field] : {std::pair{kUsername, &c.username}, std::pair{kPassword, &c.password}}) {
-        const auto member = optionalMember(j, key);
-        if (member.value) {
-            if (!member.value->is_string()) {
-                return std::nullopt;
-            }
-            *field = member.value->get<std::string>();
-        }
-    }
-    if (const auto member = optionalMember(j, kKeepAlive); member.value) {
-        const auto keepAlive = jsonUInt16(*member.value);
-        if (!keepAlive) {
-            return std::nullopt;
-        }
-        c.keepAliveInterval = *keepAlive;
-    }
-    if (const auto member = optionalMember(j, kProtocolVersion); member.value) {
-        const auto raw = jsonUInt16(*member.value);
-        const auto version = raw ? protocolVersionFromRaw(*raw) : std::nullopt;
-        if (!version) {
-            return std::nullopt;
-        }
-        c.protocolVersion = *version;
-    }
-    if (const auto member = optionalMember(j, kTopicLabels); member.value) {
-        if (!member.value->is_object()) {
-            return std::nullopt;
-        }
-        for (const auto& [topic, label] : member.value->items()) {
-            if (!label.is_string()) {
-                return std::nullopt;
-            }
-            c.topicLabels[topic] = label.get<std::string>();
-        }
+    if (!readOptionalMembers(j, c)) {
+        return std::nullopt;
     }
     return c;
 }

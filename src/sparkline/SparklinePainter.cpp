@@ -82,7 +82,7 @@ void paintBand(QPainter& painter, const Scale& scale, std::span<const HistoryPoi
         band << QPointF(scale.x(point->time), scale.y(point->min));
     }
     QColor faint = ink;
-    faint.setAlphaF(static_cast<float>(ink.alphaF() * kBandOpacity));
+    faint.setAlphaF(static_cast<float>(static_cast<double>(ink.alphaF()) * kBandOpacity));
     painter.setPen(QPen(faint, 1.0));
     painter.setBrush(faint);
     painter.drawPolygon(band);

@@ -78,11 +78,105 @@ std::optional<double> parseDuration(const std::string& text)
     return number * unit->second;
 }
 
+namespace {
+
+// Sets the option `name` (one of kValueOptions) to `value`; the usage error
+// when the value does not parse.
+std::optional<std::string> applyValueOption(const std::string& name, const std::string& value, WidgetOptions& options)
+{
+    if (name == "--format") {
+        const auto format = parseFormat(value);
+        if (!format) {
+            return "unknown format '" + value + "' (text, waybar, polybar, i3blocks, json)";
+        }
+        options.format.format = *format;
+    } else if (name == "--separator") {
+        options.format.separator = value;
+    } else if (name == "--stale-after" || name == "--tick") {
+        const auto seconds = parseDuration(value);
+        if (!seconds || (name == "--tick" && *seconds < 1)) {
+            return "invalid duration for " + name + ": '" + value + "'";
+        }
+        (name == "--tick" ? options.tickSeconds : options.staleAfterSeconds) = *seconds;
+    } else if (name == "--history") {
+        const auto seconds = parseDuration(value);
+        if (!seconds || *seconds <= 0) {
+            return "invalid duration for --history: '" + value + "'";
+        }
+        options.historySeconds = *seconds;
+    } else if (name == "--store") {
+        if (value.empty()) {
+            return "--store needs a path";
+        }
+        options.storePath = value;
+    } else if (name == "--max-length") {
+        const auto count = parseCount(value);
+        if (!count) {
+            return "invalid number for --max-length: '" + value + "'";
+        }
+        options.format.maxLength = *count;
+    } else if (name == "--quit-after-shown") {
+        const auto count = parseCount(value);
+        if (!count || *count > 3'600'000) {
+            return "invalid number for --quit-after-shown: '" + value + "'";
+        }
+        options.quitAfterShownMs = static_cast<int>(*count);
+    } else if (name == "--changed-from") {
+        options.changedFrom = value;
+    } else if (name == "--screenshot") {
+        options.screenshotPath = value;
+    } else if (name == "--stale-color" || name == "--error-color") {
+        if (!isColour(value)) {
+            return name + " needs a colour as #rrggbb or #aarrggbb";
+        }
+        (name == "--stale-color" ? options.format.staleColor : options.format.errorColor) = value;
+    }
+    return std::nullopt;
+}
+
+// Takes the option `name` when it is one without a value; false for others.
+bool applyFlag(const std::string& name, WidgetOptions& options, std::vector<Mode>& modes)
+{
+    if (name == "--once") {
+        modes.push_back(Mode::once);
+    } else if (name == "--follow") {
+        modes.push_back(Mode::follow);
+    } else if (name == "--window") {
+        modes.push_back(Mode::window);
+    } else if (name == "--lines") {
+        options.format.lines = true;
+    } else if (name == "--trend") {
+        options.trend = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The usage error of options that each parsed but do not go together.
+std::optional<std::string> combinationError(const WidgetOptions& options)
+{
+    if (options.format.lines && (options.mode != Mode::once || options.format.format != Format::text)) {
+        return "--lines works only with --once and --format text";
+    }
+    if (options.historySeconds && options.format.format != Format::json) {
+        return "--history works only with --format json";
+    }
+    if (options.trend && (options.mode == Mode::window || options.format.format == Format::json)) {
+        return "--trend works only with the text formats (text, waybar, polybar, i3blocks)";
+    }
+    if (options.changedFrom && (options.mode != Mode::follow || options.format.format != Format::json)) {
+        return "--changed-from works only with --follow and --format json";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
 {
     ParsedCommandLine result;
     auto& options = result.options;
-    bool lines = false;
     std::vector<Mode> modes;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
@@ -107,64 +201,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
             result.action = Action::version;
             return result;
         }
-        if (name == "--once") {
-            modes.push_back(Mode::once);
-        } else if (name == "--follow") {
-            modes.push_back(Mode::follow);
-        } else if (name == "--window") {
-            modes.push_back(Mode::window);
-        } else if (name == "--lines") {
-            lines = true;
-        } else if (name == "--format") {
-            const auto format = parseFormat(*value);
-            if (!format) {
-                return usageError("unknown format '" + *value + "' (text, waybar, polybar, i3blocks, json)");
-            }
-            options.format.format = *format;
-        } else if (name == "--separator") {
-            options.format.separator = *value;
-        } else if (name == "--stale-after" || name == "--tick") {
-            const auto seconds = parseDuration(*value);
-            if (!seconds || (name == "--tick" && *seconds < 1)) {
-                return usageError("invalid duration for " + name + ": '" + *value + "'");
-            }
-            (name == "--tick" ? options.tickSeconds : options.staleAfterSeconds) = *seconds;
-        } else if (name == "--history") {
-            const auto seconds = parseDuration(*value);
-            if (!seconds || *seconds <= 0) {
-                return usageError("invalid duration for --history: '" + *value + "'");
-            }
-            options.historySeconds = *seconds;
-        } else if (name == "--trend") {
-            options.trend = true;
-        } else if (name == "--store") {
-            if (value->empty()) {
-                return usageError("--store needs a path");
-            }
-            options.storePath = *value;
-        } else if (name == "--max-length") {
-            const auto count = parseCount(*value);
-            if (!count) {
-                return usageError("invalid number for --max-length: '" + *value + "'");
-            }
-            options.format.maxLength = *count;
-        } else if (name == "--quit-after-shown") {
-            const auto count = parseCount(*value);
-            if (!count || *count > 3'600'000) {
-                return usageError("invalid number for --quit-after-shown: '" + *value + "'");
-            }
-            options.quitAfterShownMs = static_cast<int>(*count);
-        } else if (name == "--changed-from") {
-            options.changedFrom = *value;
-        } else if (name == "--screenshot") {
-            options.screenshotPath = *value;
-        } else if (name == "--stale-color" || name == "--error-color") {
-            if (!isColour(*value)) {
-                return usageError(name + " needs a colour as #rrggbb or #aarrggbb");
-            }
-            (name == "--stale-color" ? options.format.staleColor : options.format.errorColor) = *value;
-        } else {
+        if (applyFlag(name, options, modes)) {
+            continue;
+        }
+        if (!takesValue(name)) {
             return usageError("unknown argument '" + arguments[i] + "'");
+        }
+        if (auto error = applyValueOption(name, *value, options)) {
+            return usageError(std::move(*error));
         }
     }
     if (modes.size() > 1) {
@@ -173,18 +217,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
     if (!modes.empty()) {
         options.mode = modes.front();
     }
-    if (lines && (options.mode != Mode::once || options.format.format != Format::text)) {
-        return usageError("--lines works only with --once and --format text");
-    }
-    options.format.lines = lines;
-    if (options.historySeconds && options.format.format != Format::json) {
-        return usageError("--history works only with --format json");
-    }
-    if (options.trend && (options.mode == Mode::window || options.format.format == Format::json)) {
-        return usageError("--trend works only with the text formats (text, waybar, polybar, i3blocks)");
-    }
-    if (options.changedFrom && (options.mode != Mode::follow || options.format.format != Format::json)) {
-        return usageError("--changed-from works only with --follow and --format json");
+    if (auto error = combinationError(options)) {
+        return usageError(std::move(*error));
     }
     return result;
 }

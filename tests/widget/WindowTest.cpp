@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace telvane::widget {
 namespace {
@@ -95,7 +96,10 @@ TEST(Sparkline, DrawsASeriesScaledToItsRangeAndTime)
           {{0, 0, 100, 30}, kLine, false},
           {{10, 35, 80, 4}, kLine, true}}},
         {"no points", {}, {}, {{{0, 0, 100, 40}, kAny, false}}},
-        {"a value that is no number", {point(0, 1), point(1, NAN)}, {}, {{{0, 0, 100, 40}, kAny, false}}},
+        {"a value that is no number",
+         {point(0, 1), point(1, std::numeric_limits<double>::quiet_NaN())},
+         {},
+         {{{0, 0, 100, 40}, kAny, false}}},
     };
     for (const auto& [name, points, span, probes] : cases) {
         QImage image(100, 40, QImage::Format_ARGB32_Premultiplied);

@@ -152,12 +152,8 @@ std::size_t LazyRowList::lastRowInSight() const
     return std::max(firstRowInSight(), std::min(last, count_ - 1));
 }
 
-void LazyRowList::layoutRows()
+std::vector<std::size_t> LazyRowList::neededRows() const
 {
-    if (layingOut_) {
-        return;
-    }
-    layingOut_ = true;
     std::vector<std::size_t> needed;
     if (count_ > 0) {
         const int stride = rowHeight_ + spacing_;
@@ -175,16 +171,15 @@ void LazyRowList::layoutRows()
             needed.push_back(*index);
         }
     }
+    return needed;
+}
 
-    std::vector<std::string> keys;
-    keys.reserve(needed.size());
-    for (const std::size_t i : needed) {
-        keys.push_back(delegate_.key(i));
-    }
+std::vector<LazyRowList::Row*> LazyRowList::assignRows(const std::vector<std::string>& keys)
+{
     // Rows that show the same key keep it; the rest are reused or made.
-    std::vector<Row*> assigned(needed.size(), nullptr);
+    std::vector<Row*> assigned(keys.size(), nullptr);
     std::vector<bool> taken(rows_.size(), false);
-    for (std::size_t n = 0; n < needed.size(); ++n) {
+    for (std::size_t n = 0; n < keys.size(); ++n) {
         for (std::size_t r = 0; r < rows_.size(); ++r) {
             if (!taken[r] && rows_[r]->index && rows_[r]->key == keys[n]) {
                 assigned[n] = rows_[r].get();
@@ -194,7 +189,7 @@ void LazyRowList::layoutRows()
         }
     }
     std::size_t spare = 0;
-    for (std::size_t n = 0; n < needed.size(); ++n) {
+    for (std::size_t n = 0; n < keys.size(); ++n) {
         if (assigned[n] != nullptr) {
             continue;
         }
@@ -220,6 +215,22 @@ void LazyRowList::layoutRows()
             row.widget->hide();
         }
     }
+    return assigned;
+}
+
+void LazyRowList::layoutRows()
+{
+    if (layingOut_) {
+        return;
+    }
+    layingOut_ = true;
+    const std::vector<std::size_t> needed = neededRows();
+    std::vector<std::string> keys;
+    keys.reserve(needed.size());
+    for (const std::size_t i : needed) {
+        keys.push_back(delegate_.key(i));
+    }
+    const std::vector<Row*> assigned = assignRows(keys);
 
     const int stride = rowHeight_ + spacing_;
     bool moved = false;

@@ -69,6 +69,12 @@ private:
     struct Row;
 
     void layoutRows();
+    // The rows to lay out: those in sight, one more at each end, and the
+    // one holding the focus.
+    [[nodiscard]] std::vector<std::size_t> neededRows() const;
+    // A row widget for each of `keys`: the one already showing that key, or
+    // one set free, or a new one. Rows left over are hidden.
+    [[nodiscard]] std::vector<Row*> assignRows(const std::vector<std::string>& keys);
     Row& newRow();
     [[nodiscard]] Row* rowFor(std::size_t index) const;
     [[nodiscard]] Row* rowHolding(const QWidget* widget) const;
