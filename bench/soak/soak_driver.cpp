@@ -290,7 +290,8 @@ int runSoak(const char* self, double minutes)
     std::vector<RssSample> rss;
     long stored = 0;
     {
-        auto client = MQTTClient::create(loop, std::make_shared<AsioTransport>(), store, reloader);
+        const auto transport = std::make_shared<AsioTransport>();
+        auto client = MQTTClient::create(loop, transport, store, reloader);
         client->setStateObserver([&] {
             if (changes.empty() || changes.back().connected != client->isConnected()) {
                 changes.push_back({Restarter::secondsSince(begin), client->isConnected()});
@@ -308,6 +309,7 @@ int runSoak(const char* self, double minutes)
         loop.runFor(duration);
         restarter.stop();
         publisher.stop();
+        transport->stop();  // before the client, the loop and the store it reaches
 
         std::printf("\nResident memory of the Telvane process:\n");
         const bool rssOk = reportRss(rss);

@@ -110,6 +110,10 @@ TelvaneApp::~TelvaneApp()
     // The window observes the client; it goes before the client.
     trayIcon_.reset();
     window_.reset();
+    // A task on the transport's thread may hold the client (or a search)
+    // for a moment and post to the main loop: without this the client could
+    // outlive the loop and the store it writes to, and die on that thread.
+    transport_->stop();
     discovery_.reset();
     status_.reset();
     mqtt_.reset();

@@ -419,6 +419,14 @@ AsioTransport::AsioTransport() : core_(std::make_shared<Core>())
 
 AsioTransport::~AsioTransport()
 {
+    stop();
+}
+
+void AsioTransport::stop()
+{
+    if (!thread_.joinable()) {
+        return;
+    }
     asio::post(core_->io, [core = core_] {
         std::vector<std::shared_ptr<AsioConnection>> alive;
         {

@@ -31,11 +31,18 @@ class AsioTransport final : public Transport, public SerialQueue {
 public:
     // Starts the "mqtt.client" thread, which lives as long as the transport.
     AsioTransport();
-    // Cancels the connections still alive, lets their completions run and
-    // joins the thread (detaches it when called on that very thread).
+    // Stops the thread, as stop() does.
     ~AsioTransport() override;
     AsioTransport(const AsioTransport&) = delete;
     AsioTransport& operator=(const AsioTransport&) = delete;
+
+    // Cancels the connections still alive, lets their completions run and
+    // joins the thread (detaches it when called on that very thread). Owners
+    // call it before destroying what those completions reach (the main loop,
+    // the store): a queue task that holds the client keeps the transport
+    // alive past its owner, so the destructor alone may come too late.
+    // Nothing runs on the queue afterwards. Idempotent.
+    void stop();
 
     [[nodiscard]] SerialQueue& queue() override { return *this; }
     void post(std::function<void()> task) override;

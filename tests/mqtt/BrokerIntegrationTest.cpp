@@ -74,8 +74,13 @@ protected:
         });
     }
 
-    // The client goes before the loop and the store it refers to.
-    void TearDown() override { client_.reset(); }
+    // The client goes before the loop and the store it refers to, and the
+    // transport's thread, which may hold it for a moment, before the client.
+    void TearDown() override
+    {
+        transport_->stop();
+        client_.reset();
+    }
 
     [[nodiscard]] bool isV5() const { return GetParam() == MQTTProtocolVersion::mqtt50; }
 
@@ -114,8 +119,8 @@ protected:
     ThreadEventLoop loop_;
     MosquittoBroker broker_;
     DBusReloadSignal reloadSignal_{DBusReloadSignal::sessionBusAddress()};
-    std::shared_ptr<MQTTClient> client_ =
-        MQTTClient::create(loop_, std::make_shared<AsioTransport>(), store_, reloadSignal_);
+    std::shared_ptr<AsioTransport> transport_ = std::make_shared<AsioTransport>();
+    std::shared_ptr<MQTTClient> client_ = MQTTClient::create(loop_, transport_, store_, reloadSignal_);
     std::vector<MQTTMessage> delivered_;
     std::optional<Clock::time_point> firstErrorAt_;
     int probes_ = 0;

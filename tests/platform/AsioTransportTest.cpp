@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -390,6 +391,36 @@ TEST(AsioTransportTest, CancelReportsCancelledExactlyOnceWheneverItComes)
         EXPECT_EQ(recorder.count(ConnectionState::failed), moment == Moment::afterFailure ? 1 : 0);
         EXPECT_EQ(recorder.count(ConnectionState::ready), moment == Moment::afterReady ? 1 : 0);
     }
+}
+
+// Owners stop the transport before they destroy what its completions reach:
+// once stop() returns, every completion has run and nothing runs after.
+TEST(AsioTransportTest, StopRunsTheCancelledCompletionsBeforeItReturnsAndNothingAfter)
+{
+    LoopbackServer server([](int fd) {
+        std::string ignored;
+        (void)readExactly(fd, 1, ignored);  // until the client closes
+    });
+    Recorder recorder;
+    AsioTransport transport;
+    const auto connection = recorder.connect(transport, "127.0.0.1", server.port());
+    ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
+    std::atomic<bool> received = false;
+    connection->receive(1, 4096,
+                        [&](const Bytes&, bool, const std::optional<TransportError>&) { received = true; });
+    // Still busy when stop() comes: a task holding the queue for a while.
+    transport.post([] { std::this_thread::sleep_for(100ms); });
+
+    transport.stop();
+    EXPECT_EQ(recorder.count(ConnectionState::cancelled), 1);
+    EXPECT_TRUE(received);
+    std::atomic<bool> ranLate = false;
+    transport.post([&] { ranLate = true; });
+    connection->cancel();
+    transport.stop();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(ranLate);
+    EXPECT_EQ(recorder.count(ConnectionState::cancelled), 1);
 }
 
 }  // namespace
