@@ -406,8 +406,7 @@ TEST(AsioTransportTest, StopRunsTheCancelledCompletionsBeforeItReturnsAndNothing
     const auto connection = recorder.connect(transport, "127.0.0.1", server.port());
     ASSERT_TRUE(recorder.waitForState(ConnectionState::ready));
     std::atomic<bool> received = false;
-    connection->receive(1, 4096,
-                        [&](const Bytes&, bool, const std::optional<TransportError>&) { received = true; });
+    connection->receive(1, 4096, [&](const Bytes&, bool, const std::optional<TransportError>&) { received = true; });
     // Still busy when stop() comes: a task holding the queue for a while.
     transport.post([] { std::this_thread::sleep_for(100ms); });
 
