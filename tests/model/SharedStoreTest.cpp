@@ -310,14 +310,17 @@ TEST_F(SharedStoreTest, AReaderOfTheNewEmptyFileDelaysTheSetUpButDoesNotBreakIt)
 TEST_F(SharedStoreTest, TheWriteAheadLogIsCopiedBackAndReusedWhileWritesGoOn)
 {
     SharedStore store(dbPath());
-    const std::string payload(1 << 20, 'p');  // about 260 pages a write
+    // About 260 pages a write. Each payload differs from the last: SQLite
+    // writes only the pages of a value that changed.
+    const auto payload = [](int i) { return std::string(1 << 20, static_cast<char>('a' + i)); };
     for (int i = 0; i < 24; ++i) {
-        store.appendMessages({message("t", i, payload)}, 50);
+        store.appendMessages({message("t", i, payload(i))}, 50);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const auto logSize = fs::file_size(dbPath().string() + "-wal");
     EXPECT_LT(logSize, 12u << 20) << "24 MB were written; a log that is never copied back holds all of it";
-    EXPECT_EQ(StoreFile(dbPath(), StoreFile::Access::readOnly).get("messages"), encoded({message("t", 23, payload)}));
+    EXPECT_EQ(StoreFile(dbPath(), StoreFile::Access::readOnly).get("messages"),
+              encoded({message("t", 23, payload(23))}));
 }
 
 TEST_F(SharedStoreTest, UnusableLocationsGiveAStoreWithoutSuiteThatReadsDefaults)
