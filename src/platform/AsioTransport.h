@@ -29,7 +29,7 @@ namespace telvane {
 
 class AsioTransport final : public Transport, public SerialQueue {
 public:
-    // Starts the "mqtt.client" thread, which lives as long as the transport.
+    // Starts the "mqtt.client" thread, which runs until stop().
     AsioTransport();
     // Stops the thread, as stop() does.
     ~AsioTransport() override;
