@@ -163,16 +163,19 @@ private:
 
 class CountingTransport final : public Transport {
 public:
-    explicit CountingTransport(std::shared_ptr<PublishCounter> counter) : counter_(std::move(counter)) {}
-    [[nodiscard]] SerialQueue& queue() override { return inner_.queue(); }
+    CountingTransport(std::shared_ptr<AsioTransport> inner, std::shared_ptr<PublishCounter> counter)
+        : inner_(std::move(inner)),
+          counter_(std::move(counter))
+    {}
+    [[nodiscard]] SerialQueue& queue() override { return inner_->queue(); }
     [[nodiscard]] std::shared_ptr<Connection> makeConnection(const std::string& host, std::uint16_t port,
                                                              double timeout) override
     {
-        return std::make_shared<CountingConnection>(inner_.makeConnection(host, port, timeout), counter_);
+        return std::make_shared<CountingConnection>(inner_->makeConnection(host, port, timeout), counter_);
     }
 
 private:
-    AsioTransport inner_;
+    std::shared_ptr<AsioTransport> inner_;
     std::shared_ptr<PublishCounter> counter_;
 };
 
@@ -207,11 +210,10 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
     ThreadEventLoop loop;
     test::CountingReloadSignal reloader;
     auto counter = std::make_shared<PublishCounter>();
-    std::shared_ptr<Transport> transport;
+    const auto asio = std::make_shared<AsioTransport>();
+    std::shared_ptr<Transport> transport = asio;
     if (countPackets) {
-        transport = std::make_shared<CountingTransport>(counter);
-    } else {
-        transport = std::make_shared<AsioTransport>();
+        transport = std::make_shared<CountingTransport>(asio, counter);
     }
     auto client = MQTTClient::create(loop, transport, store, reloader);
     bool ended = false;
@@ -236,6 +238,7 @@ Measurement measureTelvane(std::uint16_t port, const Scenario& scenario, int ver
     if (scenario.configured && reloader.count != result.received + (result.ok ? 1 : 0)) {
         std::printf("  note: %d reloads for %ld received messages\n", reloader.count.load(), result.received);
     }
+    asio->stop();  // before the client, the loop and the store it reaches
     client.reset();
     return result;
 }
